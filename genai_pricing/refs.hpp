@@ -1,0 +1,110 @@
+// Reference ownership for the module's C++ code.
+//
+// `Ref` owns one strong reference and drops it when it goes out of scope;
+// `Borrowed` is a plain, non-owning view.  A C API call that fails leaves a
+// Python exception set; `check()` turns that into a C++ `PyError`, which
+// unwinds (releasing every `Ref` on the way) up to the one boundary where a
+// native function returns to Python and reports NULL.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <new>
+#include <utility>
+
+namespace quelm {
+
+// Thrown when a Python exception is already set.
+struct PyError {};
+
+template <class T>
+inline T* check(T* p) {
+    if (p == nullptr) throw PyError{};
+    return p;
+}
+
+inline int check(int rc) {
+    if (rc < 0) throw PyError{};
+    return rc;
+}
+
+class Ref;
+
+class Borrowed {
+public:
+    Borrowed() = default;
+    Borrowed(PyObject* p) : p_(p) {}  // NOLINT: implicit by design
+    PyObject* get() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    bool is_none() const { return p_ == Py_None; }
+    Ref ref() const;
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+class Ref {
+public:
+    Ref() = default;
+    Ref(const Ref& o) : p_(o.p_) { Py_XINCREF(p_); }
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    // Takes over a new reference returned by the C API; NULL means failure.
+    static Ref steal(PyObject* p) { return Ref(check(p)); }
+    // Takes over a reference that may legitimately be NULL (no error set).
+    static Ref steal_maybe(PyObject* p) { return Ref(p); }
+    // Adds a reference to a borrowed pointer (NULL allowed).
+    static Ref borrow(PyObject* p) {
+        Py_XINCREF(p);
+        return Ref(p);
+    }
+    static Ref none() { return borrow(Py_None); }
+
+    PyObject* get() const { return p_; }
+    PyObject* release() { return std::exchange(p_, nullptr); }
+    explicit operator bool() const { return p_ != nullptr; }
+    operator Borrowed() const { return Borrowed(p_); }  // NOLINT
+    bool is_none() const { return p_ == Py_None; }
+
+private:
+    explicit Ref(PyObject* p) : p_(p) {}
+    PyObject* p_ = nullptr;
+};
+
+inline Ref Borrowed::ref() const { return Ref::borrow(p_); }
+
+// Runs `body` and converts its outcome for the C API: the new reference on
+// success, NULL with an exception set on failure.
+template <class F>
+PyObject* boundary(F&& body) noexcept {
+    try {
+        return body().release();
+    } catch (const PyError&) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "error return without exception set");
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    }
+    return nullptr;
+}
+
+// Small helpers used throughout.
+inline Ref str(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
+inline Ref interned(const char* s) { return Ref::steal(PyUnicode_InternFromString(s)); }
+inline Ref call(Borrowed callable, Borrowed arg) {
+    return Ref::steal(PyObject_CallOneArg(callable.get(), arg.get()));
+}
+inline Ref getattr(Borrowed obj, Borrowed name) {
+    return Ref::steal(PyObject_GetAttr(obj.get(), name.get()));
+}
+inline bool truthy(Borrowed obj) { return check(PyObject_IsTrue(obj.get())) != 0; }
+
+}  // namespace quelm

@@ -1,0 +1,72 @@
+// Types and names shared by the module's subsystems.
+//
+//   PricingTable  dict: lower-cased model name -> ModelRates, first-stored order
+//   ModelRates    dict: {"prompt_per_1M": float|None, "completion_per_1M": float|None}
+//   UsageCounts   dict: {"prompt_tokens": int, "completion_tokens": int}
+//   CostEstimate  dict: {"prompt_cost"?, "completion_cost"?, "total_cost"}
+//
+// Every module function body has the signature `Body`: it receives the module
+// (whose namespace is looked up at each use) and the bound arguments, one per
+// declared parameter, defaults already filled in and types already checked.
+#pragma once
+
+#include "refs.hpp"
+
+namespace quelm {
+
+using Body = Ref (*)(Borrowed module, PyObject* const* args);
+
+// Interned strings, created once when the module is first executed.  They
+// live as long as the process, like the one module object itself.
+namespace names {
+#define QUELM_NAMES(X)                                                            \
+    X(PRICING_URL) X(_parse_pricing) X(logger) X(logging) X(estimate_costs)      \
+    X(exercise_estimate_costs) X(__name__) X(getLogger) X(warning) X(debug)      \
+    X(cache_clear) X(model) X(get) X(prompt_tokens) X(completion_tokens)         \
+    X(prompt_per_1M) X(completion_per_1M) X(prompt_cost) X(completion_cost)      \
+    X(total_cost) X(usage) X(usage_metadata) X(input_tokens) X(output_tokens)    \
+    X(prompt_token_count) X(candidates_token_count) X(estimated_costs)           \
+    X(encoding_for_model) X(get_encoding) X(encode) X(tiktoken) X(read)          \
+    X(decode) X(lower) X(urlopen) X(Request)
+#define QUELM_DECLARE(n) extern PyObject* n;
+QUELM_NAMES(QUELM_DECLARE)
+#undef QUELM_DECLARE
+void init();  // idempotent
+}  // namespace names
+
+// Looks `name` up the way module-level code does: the module's namespace,
+// then the builtins; NameError when neither has it.
+Ref global(Borrowed module, Borrowed name);
+
+// True when `err` (an exception type) is an "ordinary" error: a subclass of
+// Exception, so KeyboardInterrupt and SystemExit are never swallowed.
+inline bool ordinary_error_pending() {
+    return PyErr_ExceptionMatches(PyExc_Exception) != 0;
+}
+
+// Bodies, grouped by subsystem.
+namespace usage {
+Ref approx_token_count(Borrowed module, PyObject* const* args);
+Ref count_openai_tokens(Borrowed module, PyObject* const* args);
+Ref usage_dict(Borrowed module, PyObject* const* args);
+Ref extract_openai_usage(Borrowed module, PyObject* const* args);
+Ref extract_gemini_usage(Borrowed module, PyObject* const* args);
+}  // namespace usage
+
+namespace pricing {
+Ref parse_pricing(Borrowed module, PyObject* const* args);
+Ref clear_pricing_cache(Borrowed module, PyObject* const* args);
+// The whole document text -> PricingTable (the line loop, after the read).
+Ref parse_document(Borrowed text);
+}  // namespace pricing
+
+namespace cost {
+Ref estimate_costs(Borrowed module, PyObject* const* args);
+Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
+}  // namespace cost
+
+// The default pricing source.
+inline constexpr const char* kPricingUrl =
+    "https://github.com/tokenprice-lab/llm-price-sheet/blob/main/pricing_table.md";
+
+}  // namespace quelm

@@ -1,0 +1,266 @@
+"""Loading, namespace, function objects and argument binding."""
+
+import functools
+import importlib
+import inspect
+import logging
+import pickle
+import subprocess
+import sys
+import textwrap
+import typing
+
+import pytest
+
+from quelm import genai_pricing as gp
+
+FUNCTIONS = [
+    "_approx_token_count",
+    "_count_openai_tokens",
+    "_usage_dict",
+    "_extract_openai_usage",
+    "_extract_gemini_usage",
+    "_parse_pricing",
+    "clear_pricing_cache",
+    "estimate_costs",
+    "exercise_estimate_costs",
+]
+
+
+def test_namespace_order_and_values():
+    names = [n for n in vars(gp) if not n.startswith("__")]
+    assert names == ["functools", "logging", "re", "Any", "Dict", "Optional", "logger", "PRICING_URL", *FUNCTIONS]
+    assert gp.functools is functools and gp.logging is logging
+    assert gp.re is sys.modules["re"]
+    assert (gp.Any, gp.Dict, gp.Optional) == (typing.Any, typing.Dict, typing.Optional)
+    assert gp.logger is logging.getLogger("quelm.genai_pricing")
+    assert gp.__doc__ is None
+
+
+def test_wildcard_import_takes_public_names():
+    ns = {}
+    exec("from quelm.genai_pricing import *", ns)
+    public = {n for n in ns if n != "__builtins__"}
+    assert public == {
+        "functools", "logging", "re", "Any", "Dict", "Optional", "logger",
+        "PRICING_URL", "clear_pricing_cache", "estimate_costs", "exercise_estimate_costs",
+    }
+
+
+def test_pricing_url_is_a_blob_page():
+    url = gp.PRICING_URL
+    assert url.startswith("https://github.com/")
+    owner, repo, blob, branch, *path = url[len("https://github.com/"):].split("/")
+    assert owner and repo and blob == "blob" and branch == "main"
+    assert path == ["pricing_table.md"]
+
+
+def test_reimport_returns_same_module_without_reexecuting(monkeypatch):
+    monkeypatch.setattr(gp, "PRICING_URL", "marker-kept-across-reimport")
+    monkeypatch.delitem(sys.modules, "quelm.genai_pricing")
+    again = importlib.import_module("quelm.genai_pricing")
+    assert again is gp
+    assert again.PRICING_URL == "marker-kept-across-reimport"
+
+
+def test_plain_import_runs_nothing():
+    # No estimate, no fetch, no output at import time.
+    code = textwrap.dedent(
+        """
+        import urllib.request
+        def fail(*a, **k):
+            raise AssertionError("fetched during import")
+        urllib.request.urlopen = fail
+        import quelm.genai_pricing as g
+        print(g._parse_pricing.cache_info().currsize)
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout == "0\n" and out.stderr == ""
+
+
+def test_loading_as_main_program_runs_the_exercise_once():
+    code = textwrap.dedent(
+        """
+        import ctypes, importlib.util, urllib.request
+        calls = []
+        def refuse(req, timeout=None):
+            calls.append(req.full_url)
+            raise OSError("offline")
+        urllib.request.urlopen = refuse
+        origin = importlib.util.find_spec("quelm.genai_pricing").origin
+        lib = ctypes.PyDLL(origin)
+        lib.PyInit_genai_pricing.restype = ctypes.py_object
+        api = ctypes.pythonapi
+        api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
+        api.PyModule_FromDefAndSpec2.argtypes = [ctypes.py_object, ctypes.py_object, ctypes.c_int]
+        api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.py_object]
+        definition = lib.PyInit_genai_pricing()
+        spec = importlib.util.spec_from_loader("__main__", loader=None, origin=origin)
+        module = api.PyModule_FromDefAndSpec2(definition, spec, 1013)
+        assert api.PyModule_ExecDef(module, definition) == 0
+        print("fetches:", len(calls))
+        assert api.PyModule_ExecDef(module, definition) == 0
+        print("fetches after second exec:", len(calls))
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines == [
+        "{'model': 'gpt-4.1', 'usage': {'prompt_tokens': 21549, 'completion_tokens': 7091}, "
+        "'estimated_costs': {'total_cost': 0.0}}",
+        "fetches: 1",
+        "fetches after second exec: 1",
+    ]
+    assert "Failed to load pricing from https://github.com/" in out.stderr
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_function_attributes(name):
+    obj = getattr(gp, name)
+    f = obj.__wrapped__ if name == "_parse_pricing" else obj
+    assert f.__name__ == f.__qualname__ == name
+    assert f.__module__ == "quelm.genai_pricing"
+    assert callable(f) and isinstance(f.__dict__, dict)
+    assert all(isinstance(v, str) for v in f.__annotations__.values())
+    if name == "_parse_pricing":
+        assert isinstance(obj, functools._lru_cache_wrapper)
+        assert obj.cache_parameters() == {"maxsize": 8, "typed": False}
+        assert obj.__name__ == name and obj.__module__ == "quelm.genai_pricing"
+
+
+ANNOTATIONS = {
+    "_approx_token_count": {"text": "str", "return": "int"},
+    "_count_openai_tokens": {"text": "str", "model_name": "str", "return": "int"},
+    "_usage_dict": {"prompt_tokens": "Optional[int]", "completion_tokens": "Optional[int]", "return": "Dict[str, int]"},
+    "_extract_openai_usage": {"resp": "Any", "input_text": "str", "output_text": "str", "model_name": "str", "return": "Dict[str, int]"},
+    "_extract_gemini_usage": {"resp": "Any", "input_text": "str", "output_text": "str", "return": "Dict[str, int]"},
+    "_parse_pricing": {"path": "str", "return": "Dict[str, Dict[str, Optional[float]]]"},
+    "clear_pricing_cache": {},
+    "estimate_costs": {},
+    "exercise_estimate_costs": {},
+}
+
+
+@pytest.mark.parametrize("name, expected", ANNOTATIONS.items())
+def test_annotations_signature_and_docs(name, expected):
+    f = getattr(gp, name)
+    assert f.__annotations__ == expected
+    assert list(f.__annotations__) == list(expected)
+    sig = inspect.signature(f)
+    assert [p for p in sig.parameters] == [k for k in expected if k != "return"] or not expected
+    docs = {
+        "clear_pricing_cache": "Clear cached pricing so the URL will be fetched again.",
+        "exercise_estimate_costs": "\n    Exercise estimate_costs using the snapshot:\n"
+        "    {'prompt_tokens': 21549, 'completion_tokens': 7091}\n    ",
+    }
+    assert f.__doc__ == docs.get(name)
+
+
+def test_signatures_and_defaults():
+    assert str(inspect.signature(gp.estimate_costs)) == "(args, usage)"
+    assert str(inspect.signature(gp.exercise_estimate_costs)) == "(model=None)"
+    assert str(inspect.signature(gp._usage_dict)) == (
+        "(prompt_tokens: 'Optional[int]', completion_tokens: 'Optional[int]') -> 'Dict[str, int]'"
+    )
+    assert str(inspect.signature(gp.clear_pricing_cache)) == "()"
+    assert gp.exercise_estimate_costs.__defaults__ == (None,)
+    assert gp.estimate_costs.__defaults__ is None
+    assert gp._parse_pricing.__wrapped__.__defaults__ is None
+
+
+def test_help_pickle_and_update_wrapper():
+    text = __import__("pydoc").render_doc(gp.clear_pricing_cache, renderer=__import__("pydoc").plaintext)
+    assert "clear_pricing_cache()" in text and "Clear cached pricing" in text
+    assert pickle.loads(pickle.dumps(gp.estimate_costs)) is gp.estimate_costs
+
+    @functools.wraps(gp.estimate_costs)
+    def wrapper(*a):
+        return a
+
+    assert wrapper.__name__ == "estimate_costs" and wrapper.__wrapped__ is gp.estimate_costs
+    gp.estimate_costs.custom = 1
+    try:
+        assert gp.estimate_costs.__dict__ == {"custom": 1}
+    finally:
+        del gp.estimate_costs.custom
+
+
+class StrSub(str):
+    pass
+
+
+class IntSub(int):
+    pass
+
+
+SUBCLASS = ". Subclasses of built-in types are refused: pass a value of the exact type"
+
+
+def arity(name, how, n, given):
+    return f"{name}() takes {how} {n} positional argument{'' if n == 1 else 's'} ({given} given)"
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: gp._parse_pricing.__wrapped__(), arity("_parse_pricing", "exactly", 1, 0)),
+        (lambda: gp._parse_pricing.__wrapped__("a", "b"), arity("_parse_pricing", "exactly", 1, 2)),
+        (lambda: gp._approx_token_count(), arity("_approx_token_count", "exactly", 1, 0)),
+        (lambda: gp._count_openai_tokens("a"), arity("_count_openai_tokens", "exactly", 2, 1)),
+        (lambda: gp._count_openai_tokens(model_name="m"), arity("_count_openai_tokens", "exactly", 2, 0)),
+        (lambda: gp._count_openai_tokens(text="t"), arity("_count_openai_tokens", "exactly", 2, 1)),
+        (lambda: gp._extract_gemini_usage(None, "a", "b", "c"), arity("_extract_gemini_usage", "exactly", 3, 4)),
+        (lambda: gp._extract_openai_usage(None, output_text="o", model_name="m"), arity("_extract_openai_usage", "exactly", 4, 1)),
+        (lambda: gp.estimate_costs(1), arity("estimate_costs", "exactly", 2, 1)),
+        (lambda: gp.estimate_costs(1, 2, 3, usage=4), arity("estimate_costs", "exactly", 2, 3)),
+        (lambda: gp.exercise_estimate_costs(1, 2), arity("exercise_estimate_costs", "at most", 1, 2)),
+        (lambda: gp.estimate_costs(1, 2, bogus=3), "estimate_costs() got an unexpected keyword argument 'bogus'"),
+        (lambda: gp.exercise_estimate_costs(mode="x"), "exercise_estimate_costs() got an unexpected keyword argument 'mode'"),
+        (lambda: gp.estimate_costs(1, usage=2, args=3), "estimate_costs() got multiple values for keyword argument 'args'"),
+        (lambda: gp.exercise_estimate_costs("x", model="y"), "exercise_estimate_costs() got multiple values for keyword argument 'model'"),
+        (lambda: gp.clear_pricing_cache(1, 2), "clear_pricing_cache() takes no arguments (2 given)"),
+        (lambda: gp.clear_pricing_cache(x=1), "clear_pricing_cache() takes no keyword arguments"),
+        (lambda: gp.clear_pricing_cache(1, x=1), "clear_pricing_cache() takes no keyword arguments"),
+        (lambda: gp._approx_token_count(None), "Argument 'text' has incorrect type (expected str, got NoneType)"),
+        (lambda: gp._approx_token_count(b"x"), "Argument 'text' has incorrect type (expected str, got bytes)"),
+        (lambda: gp._approx_token_count(StrSub("x")), "Argument 'text' has incorrect type (expected str, got StrSub)" + SUBCLASS),
+        (lambda: gp._count_openai_tokens("t", model_name=5), "Argument 'model_name' has incorrect type (expected str, got int)"),
+        (lambda: gp._usage_dict(True, None), "Argument 'prompt_tokens' has incorrect type (expected int, got bool)" + SUBCLASS),
+        (lambda: gp._usage_dict(1, IntSub(2)), "Argument 'completion_tokens' has incorrect type (expected int, got IntSub)" + SUBCLASS),
+        (lambda: gp._usage_dict(1, 2.0), "Argument 'completion_tokens' has incorrect type (expected int, got float)"),
+        (lambda: gp._extract_openai_usage(None, "a", None, "m"), "Argument 'output_text' has incorrect type (expected str, got NoneType)"),
+        (lambda: gp._parse_pricing(StrSub("p")), "Argument 'path' has incorrect type (expected str, got StrSub)" + SUBCLASS),
+    ],
+)
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_arguments_by_keyword_and_optional_none():
+    # Accepted bindings reach the body (which may still be unbuilt in a
+    # partial build, but never fails on binding).
+    gp._parse_pricing.__wrapped__(path="/nonexistent/quelm")
+    gp.clear_pricing_cache()
+    assert gp.clear_pricing_cache() is None
+
+
+def test_clear_pricing_cache_looks_the_wrapper_up_at_each_call(monkeypatch):
+    cleared = []
+
+    class Fake:
+        def cache_clear(self):
+            cleared.append(True)
+            return "ignored"
+
+    monkeypatch.setattr(gp, "_parse_pricing", Fake())
+    assert gp.clear_pricing_cache() is None and cleared == [True]
+    monkeypatch.setattr(gp, "_parse_pricing", object())
+    with pytest.raises(AttributeError):
+        gp.clear_pricing_cache()
+    monkeypatch.delattr(gp, "_parse_pricing")
+    with pytest.raises(NameError, match="_parse_pricing"):
+        gp.clear_pricing_cache()

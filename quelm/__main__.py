@@ -5,7 +5,16 @@ from __future__ import annotations
 import argparse
 import sys
 
-from quelm import genai_pricing
+try:
+    from quelm import genai_pricing
+except ImportError as exc:
+    # Typically `python -m quelm` started in the source checkout's top folder,
+    # whose quelm/ holds no built extension and shadows the installed one.
+    sys.exit(
+        f"quelm: cannot load the native module ({exc}).\n"
+        "Run from another folder to use the installed package, "
+        "or build in place with tools/devbuild.sh."
+    )
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -5,13 +5,13 @@ import importlib
 import inspect
 import logging
 import pickle
-import subprocess
 import sys
 import textwrap
 import typing
 
 import pytest
 
+from conftest import run_python
 from quelm import genai_pricing as gp
 
 FUNCTIONS = [
@@ -63,7 +63,7 @@ def test_reimport_returns_same_module_without_reexecuting(monkeypatch):
     assert again.PRICING_URL == "marker-kept-across-reimport"
 
 
-def test_plain_import_runs_nothing():
+def test_plain_import_runs_nothing(tmp_path):
     # No estimate, no fetch, no output at import time.
     code = textwrap.dedent(
         """
@@ -75,11 +75,11 @@ def test_plain_import_runs_nothing():
         print(g._parse_pricing.cache_info().currsize)
         """
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert out.stdout == "0\n" and out.stderr == ""
+    out = run_python("-c", code, cwd=tmp_path)
+    assert (out.stdout, out.stderr) == ("0\n", "")
 
 
-def test_loading_as_main_program_runs_the_exercise_once():
+def test_loading_as_main_program_runs_the_exercise_once(tmp_path):
     code = textwrap.dedent(
         """
         import ctypes, importlib.util, urllib.request
@@ -104,7 +104,7 @@ def test_loading_as_main_program_runs_the_exercise_once():
         print("fetches after second exec:", len(calls))
         """
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    out = run_python("-c", code, cwd=tmp_path)
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
     assert lines == [

@@ -96,6 +96,10 @@ def test_loading_as_main_program_runs_the_exercise_once(tmp_path):
         api.PyModule_FromDefAndSpec2.argtypes = [ctypes.py_object, ctypes.py_object, ctypes.c_int]
         api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.py_object]
         definition = lib.PyInit_genai_pricing()
+        # The definition is a static object handed out as a borrowed
+        # reference, while ctypes takes it as a new one: pin it.
+        api.Py_IncRef.argtypes = [ctypes.py_object]
+        api.Py_IncRef(definition)
         spec = importlib.util.spec_from_loader("__main__", loader=None, origin=origin)
         module = api.PyModule_FromDefAndSpec2(definition, spec, 1013)
         assert api.PyModule_ExecDef(module, definition) == 0

@@ -40,7 +40,7 @@ def _timer(fn, args):
     return timeit.Timer("fn(*args)", globals={"fn": fn, "args": args})
 
 
-def _measure(native_fn, ref_fn, args, number=100_000, rounds=7):
+def _measure(native_fn, ref_fn, args, number=50_000, rounds=15):
     """Best ns per call of each, the two timed in alternation so that a burst
     of load from elsewhere on the machine hits both alike."""
     timers = (_timer(native_fn, args), _timer(ref_fn, args))

@@ -291,6 +291,18 @@ PyTypeObject FunctionType = [] {
 
 }  // namespace
 
+bool is_native(PyObject* obj, Body body) {
+    return Py_IS_TYPE(obj, &FunctionType) && as_function(obj)->spec->body == body;
+}
+
+Ref call_global(Borrowed module, PyObject* name, Body body, PyObject* const* args,
+                Py_ssize_t nargs) {
+    Ref f = global(module, name);
+    if (is_native(f.get(), body) && as_function(f.get())->spec->nparams == nargs)
+        return body(as_function(f.get())->module, args);
+    return Ref::steal(PyObject_Vectorcall(f.get(), args, nargs, nullptr));
+}
+
 void check_arg_type(const char* param, ArgKind kind, PyObject* value) {
     PyTypeObject* expected = &PyUnicode_Type;
     switch (kind) {

@@ -35,6 +35,16 @@ struct FunctionSpec {
 // Creates a function object bound to `module` (whose namespace its body uses).
 Ref make_function(const FunctionSpec& spec, Borrowed module);
 
+// Calls the module-level function `name`, looked up in the module's namespace
+// at each call as module code does.  When the name still denotes the native
+// function whose body is `body`, that body runs directly (the caller vouches
+// for the argument types); anything else bound to the name is called as is.
+Ref call_global(Borrowed module, PyObject* name, Body body, PyObject* const* args,
+                Py_ssize_t nargs);
+
+// True when `obj` is a native function of this module whose body is `body`.
+bool is_native(PyObject* obj, Body body);
+
 // Raises the incorrect-type TypeError unless `value` fits `kind`.
 void check_arg_type(const char* param, ArgKind kind, PyObject* value);
 

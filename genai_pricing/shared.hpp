@@ -27,7 +27,8 @@ namespace names {
     X(total_cost) X(usage) X(usage_metadata) X(input_tokens) X(output_tokens)    \
     X(prompt_token_count) X(candidates_token_count) X(estimated_costs)           \
     X(encoding_for_model) X(get_encoding) X(encode) X(tiktoken) X(read)          \
-    X(decode) X(lower) X(urlopen) X(Request)
+    X(decode) X(lower) X(urlopen) X(Request) X(_approx_token_count)                \
+    X(_count_openai_tokens) X(_usage_dict)
 #define QUELM_DECLARE(n) extern PyObject* n;
 QUELM_NAMES(QUELM_DECLARE)
 #undef QUELM_DECLARE

@@ -236,3 +236,27 @@ def responses(draw):
 def test_matches_plain_rendition(resp, inp, out):
     assert openai(resp, inp, out) == ref_usage._extract_openai_usage(resp, inp, out, "gpt-4o")
     assert gemini(resp, inp, out) == ref_usage._extract_gemini_usage(resp, inp, out)
+
+
+def test_module_level_helpers_are_looked_up_at_each_call(monkeypatch):
+    calls = []
+
+    def counter(*args):
+        calls.append(args)
+        return 42
+
+    monkeypatch.setattr(gp, "_count_openai_tokens", counter)
+    assert gp._extract_openai_usage(None, "in", "out", "m") == {"prompt_tokens": 42, "completion_tokens": 42}
+    monkeypatch.setattr(gp, "_approx_token_count", counter)
+    assert gp._extract_gemini_usage(None, "in", "out") == {"prompt_tokens": 42, "completion_tokens": 42}
+    assert calls == [("in", "m"), ("out", "m"), ("in",), ("out",)]
+    monkeypatch.undo()
+
+    # The tokenizer's fallback goes through the module's _approx_token_count.
+    monkeypatch.setitem(sys.modules, "tiktoken", None)
+    monkeypatch.setattr(gp, "_approx_token_count", lambda text: -1)
+    assert gp._count_openai_tokens("abc", "m") == -1
+
+    # A replaced _usage_dict builds the record, without the native type check.
+    monkeypatch.setattr(gp, "_usage_dict", lambda p, c: ("built", p, c))
+    assert gp._extract_gemini_usage({"usage_metadata": {"prompt_token_count": 1.5}}, "", "ab") == ("built", 1.5, -1)

@@ -10,9 +10,10 @@ namespace quelm::usage {
 // (code points + 3) // 4, so 0 for the empty text; `text` is an exact str.
 Ref estimate_tokens(Borrowed text);
 
-// The tokenizer's count for `text` under `model_name` (both exact str), or
-// the estimate when any ordinary error occurs on the tokenizer's road.
-Ref tokenizer_or_estimate(Borrowed text, Borrowed model_name);
+// The tokenizer's count for `text` under `model_name` (both exact str), or,
+// when any ordinary error occurs on the tokenizer's road, the module's
+// `_approx_token_count(text)`.
+Ref tokenizer_or_estimate(Borrowed module, Borrowed text, Borrowed model_name);
 
 // Called after a step of a guarded road failed (a Python exception is set):
 // an ordinary error is cleared without a trace, anything else (an interrupt,

@@ -101,37 +101,53 @@ Ref usage_record(PyObject* prompt, PyObject* completion) {
     return record;
 }
 
-// The record for counts taken from a response, refused as `_usage_dict`'s
-// argument binding refuses them when not None or an exact int.
-Ref checked_record(const Counts& counts) {
-    PyObject* prompt = counts.prompt.get();
-    PyObject* completion = counts.completion.get();
-    if (!PyLong_CheckExact(prompt)) check_arg_type("prompt_tokens", ArgKind::OptInt, prompt);
-    if (!PyLong_CheckExact(completion))
-        check_arg_type("completion_tokens", ArgKind::OptInt, completion);
-    return usage_record(prompt, completion);
+// `_usage_dict(prompt, completion)` as the module's namespace has it: the
+// native function refuses counts that are not None or an exact int, as its
+// argument binding would.
+Ref checked_record(Borrowed module, const Counts& counts) {
+    PyObject* args[] = {counts.prompt.get(), counts.completion.get()};
+    Ref build = global(module, names::_usage_dict);
+    if (!is_native(build.get(), usage_dict))
+        return Ref::steal(PyObject_Vectorcall(build.get(), args, 2, nullptr));
+    if (!PyLong_CheckExact(args[0])) check_arg_type("prompt_tokens", ArgKind::OptInt, args[0]);
+    if (!PyLong_CheckExact(args[1])) check_arg_type("completion_tokens", ArgKind::OptInt, args[1]);
+    return usage_record(args[0], args[1]);
+}
+
+// A count missing from the response, from the module-level counter `name`.
+Ref count_text(Borrowed module, PyObject* name, Body counter, PyObject* text,
+               PyObject* model_name = nullptr) {
+    PyObject* args[] = {text, model_name};
+    return call_global(module, name, counter, args, model_name ? 2 : 1);
 }
 
 }  // namespace
 
 Ref usage_dict(Borrowed, PyObject* const* args) { return usage_record(args[0], args[1]); }
 
-Ref extract_openai_usage(Borrowed, PyObject* const* args) {
+Ref extract_openai_usage(Borrowed module, PyObject* const* args) {
     const Shape shape{names::usage, names::input_tokens, names::prompt_tokens,
                       names::output_tokens, names::completion_tokens};
     Counts counts = read_counts(args[0], shape);
-    if (counts.prompt.is_none()) counts.prompt = tokenizer_or_estimate(args[1], args[3]);
-    if (counts.completion.is_none()) counts.completion = tokenizer_or_estimate(args[2], args[3]);
-    return checked_record(counts);
+    if (counts.prompt.is_none())
+        counts.prompt =
+            count_text(module, names::_count_openai_tokens, count_openai_tokens, args[1], args[3]);
+    if (counts.completion.is_none())
+        counts.completion =
+            count_text(module, names::_count_openai_tokens, count_openai_tokens, args[2], args[3]);
+    return checked_record(module, counts);
 }
 
-Ref extract_gemini_usage(Borrowed, PyObject* const* args) {
+Ref extract_gemini_usage(Borrowed module, PyObject* const* args) {
     const Shape shape{names::usage_metadata, names::prompt_token_count, nullptr,
                       names::candidates_token_count, nullptr};
     Counts counts = read_counts(args[0], shape);
-    if (counts.prompt.is_none()) counts.prompt = estimate_tokens(args[1]);
-    if (counts.completion.is_none()) counts.completion = estimate_tokens(args[2]);
-    return checked_record(counts);
+    if (counts.prompt.is_none())
+        counts.prompt = count_text(module, names::_approx_token_count, approx_token_count, args[1]);
+    if (counts.completion.is_none())
+        counts.completion =
+            count_text(module, names::_approx_token_count, approx_token_count, args[2]);
+    return checked_record(module, counts);
 }
 
 }  // namespace quelm::usage

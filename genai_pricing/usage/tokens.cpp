@@ -7,6 +7,8 @@
 // takes effect at the next call).
 #include "counting.hpp"
 
+#include "../function.hpp"
+
 namespace quelm::usage {
 namespace {
 
@@ -52,15 +54,16 @@ Ref estimate_tokens(Borrowed text) {
     return Ref::steal(PyLong_FromSsize_t((n + 3) / 4));
 }
 
-Ref tokenizer_or_estimate(Borrowed text, Borrowed model_name) {
+Ref tokenizer_or_estimate(Borrowed module, Borrowed text, Borrowed model_name) {
     if (Ref count = tokenizer_count(text, model_name)) return count;
-    return estimate_tokens(text);
+    PyObject* args[] = {text.get()};
+    return call_global(module, names::_approx_token_count, approx_token_count, args, 1);
 }
 
 Ref approx_token_count(Borrowed, PyObject* const* args) { return estimate_tokens(args[0]); }
 
-Ref count_openai_tokens(Borrowed, PyObject* const* args) {
-    return tokenizer_or_estimate(args[0], args[1]);
+Ref count_openai_tokens(Borrowed module, PyObject* const* args) {
+    return tokenizer_or_estimate(module, args[0], args[1]);
 }
 
 }  // namespace quelm::usage

@@ -15,6 +15,13 @@ Ref find_model_entry(Borrowed table, Borrowed key);
 // contents are provably unchanged.
 Ref entry_text(Borrowed entry);
 
+// args.model.lower() for the model text `model`.
+Ref model_key(Borrowed model);
+
+// "Estimating costs for model '" + model_text + "' using pricing entry: "
+// + entry_text.
+Ref debug_message(Borrowed model_text, Borrowed entry_text);
+
 // rate * (tokens / 1000000.0), exactly as the host evaluates it.
 Ref cost_of(Borrowed rate, Borrowed tokens);
 

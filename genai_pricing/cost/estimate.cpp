@@ -3,33 +3,10 @@
 // Loads the pricing table through the cached `_parse_pricing`, finds the
 // model's entry, logs one debug line and prices each side of the usage on
 // its own.  Module-level names are looked up at every call.
-#include <cstring>
-
 #include "cost.hpp"
 
 namespace quelm::cost {
 namespace {
-
-bool ascii_upper(Py_UCS1 c) { return c >= 'A' && c <= 'Z'; }
-
-// model.lower(): ASCII text is lower-cased here, anything else by calling
-// the object's own `lower`, which for a str is the host's Unicode mapping.
-Ref lowered(Borrowed model) {
-    PyObject* m = model.get();
-    if (PyUnicode_CheckExact(m) && PyUnicode_IS_READY(m) && PyUnicode_IS_ASCII(m)) {
-        const Py_UCS1* src = PyUnicode_1BYTE_DATA(m);
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(m);
-        Py_ssize_t i = 0;
-        while (i < n && !ascii_upper(src[i])) ++i;
-        if (i == n) return model.ref();  // already lower case (str is immutable)
-        Ref out = Ref::steal(PyUnicode_New(n, 127));
-        Py_UCS1* dst = PyUnicode_1BYTE_DATA(out.get());
-        std::memcpy(dst, src, static_cast<size_t>(i));
-        for (; i < n; ++i) dst[i] = ascii_upper(src[i]) ? src[i] + ('a' - 'A') : src[i];
-        return out;
-    }
-    return Ref::steal(PyObject_CallMethodNoArgs(m, names::lower));
-}
 
 // mapping.get(key): an exact dict is read directly (its `get` cannot be
 // overridden); anything else has its own `get` called.
@@ -42,36 +19,12 @@ Ref get(Borrowed mapping, PyObject* key) {
     return Ref::steal(PyObject_CallMethodOneArg(mapping.get(), names::get, key));
 }
 
-// The finished text a + b + c + d.
-Ref concat(const Ref (&parts)[4]) {
-    Py_ssize_t length = 0;
-    Py_UCS4 maxchar = 0;
-    for (const Ref& p : parts) {
-        if (PyUnicode_READY(p.get()) < 0) throw PyError{};
-        length += PyUnicode_GET_LENGTH(p.get());
-        const Py_UCS4 m = PyUnicode_MAX_CHAR_VALUE(p.get());
-        if (m > maxchar) maxchar = m;
-    }
-    Ref out = Ref::steal(PyUnicode_New(length, maxchar));
-    Py_ssize_t at = 0;
-    for (const Ref& p : parts) {
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(p.get());
-        if (PyUnicode_CopyCharacters(out.get(), at, p.get(), 0, n) < 0) throw PyError{};
-        at += n;
-    }
-    return out;
-}
-
 // logger.debug("Estimating costs for model '" + str(args.model)
 //              + "' using pricing entry: " + str(entry))
 // The message is built whether or not the logger would emit it.
 void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
-    static PyObject* const opening = interned("Estimating costs for model '").release();
-    static PyObject* const middle = interned("' using pricing entry: ").release();
     Ref model_text = Ref::steal(PyObject_Str(getattr(request, names::model).get()));
-    const Ref parts[4] = {Ref::borrow(opening), std::move(model_text), Ref::borrow(middle),
-                          entry_text(entry)};
-    Ref message = concat(parts);
+    Ref message = debug_message(model_text, entry_text(entry));
     Ref logger = global(module, names::logger);
     Ref::steal(PyObject_CallMethodOneArg(logger.get(), names::debug, message.get()));
 }
@@ -91,7 +44,7 @@ Ref estimate_costs(Borrowed module, PyObject* const* args) {
 
     Ref parse = global(module, names::_parse_pricing);
     Ref table = call(parse, global(module, names::PRICING_URL));
-    Ref key = lowered(getattr(request, names::model));
+    Ref key = model_key(getattr(request, names::model));
     Ref prompt_tokens = get(usage, names::prompt_tokens);
     Ref completion_tokens = get(usage, names::completion_tokens);
 
@@ -111,13 +64,13 @@ Ref estimate_costs(Borrowed module, PyObject* const* args) {
             completion_cost = cost_of(rate, completion_tokens);
     }
 
+    Ref zero;
+    if (!prompt_cost || !completion_cost) zero = Ref::steal(PyFloat_FromDouble(0.0));
+    Ref total = add_costs(prompt_cost ? prompt_cost : zero, completion_cost ? completion_cost : zero);
     Ref est = Ref::steal(PyDict_New());
     if (prompt_cost) check(PyDict_SetItem(est.get(), names::prompt_cost, prompt_cost.get()));
     if (completion_cost)
         check(PyDict_SetItem(est.get(), names::completion_cost, completion_cost.get()));
-    Ref zero;
-    if (!prompt_cost || !completion_cost) zero = Ref::steal(PyFloat_FromDouble(0.0));
-    Ref total = add_costs(prompt_cost ? prompt_cost : zero, completion_cost ? completion_cost : zero);
     check(PyDict_SetItem(est.get(), names::total_cost, total.get()));
     return est;
 }

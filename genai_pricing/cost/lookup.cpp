@@ -6,80 +6,17 @@
 // any mapping) goes through the host's protocols, with the same results and
 // errors as `key in table`, `table[key]`, `for name, entry in table.items()`
 // and `key in name or name in key`.
-#include <cstring>
+#include <optional>
 #include <utility>
 
 #include "cost.hpp"
+#include "substring.hpp"
 
 namespace quelm::cost {
 namespace {
 
-// Position-by-position search of `needle` (nn >= 1 units) in `hay`
-// (hn >= nn units); the unit types may differ, values compare as code points.
-template <class H, class N>
-bool find_units(const H* hay, Py_ssize_t hn, const N* needle, Py_ssize_t nn) {
-    const H first = static_cast<H>(needle[0]);
-    const H* const last = hay + (hn - nn);
-    for (const H* p = hay; p <= last; ++p) {
-        if (*p != first) continue;
-        Py_ssize_t j = 1;
-        while (j < nn && p[j] == static_cast<H>(needle[j])) ++j;
-        if (j == nn) return true;
-    }
-    return false;
-}
-
-bool find_bytes(const Py_UCS1* hay, Py_ssize_t hn, const Py_UCS1* needle, Py_ssize_t nn) {
-    const Py_UCS1 first = needle[0];
-    const Py_UCS1* p = hay;
-    const Py_UCS1* const last = hay + (hn - nn);
-    while (p <= last) {
-        p = static_cast<const Py_UCS1*>(std::memchr(p, first, static_cast<size_t>(last - p) + 1));
-        if (p == nullptr) return false;
-        if (std::memcmp(p + 1, needle + 1, static_cast<size_t>(nn - 1)) == 0) return true;
-        ++p;
-    }
-    return false;
-}
-
 void ready(PyObject* s) {
     if (PyUnicode_READY(s) < 0) throw PyError{};
-}
-
-// `needle in hay` for two exact strs.  Like the host, a needle stored with a
-// wider kind than the haystack is never found: str storage is canonical, so
-// it holds a character the haystack cannot contain.
-bool str_contains(PyObject* hay, PyObject* needle) {
-    const Py_ssize_t hn = PyUnicode_GET_LENGTH(hay);
-    const Py_ssize_t nn = PyUnicode_GET_LENGTH(needle);
-    if (nn > hn) return false;
-    if (nn == 0) return true;
-    const int hk = PyUnicode_KIND(hay);
-    const int nk = PyUnicode_KIND(needle);
-    if (nk > hk) return false;
-    const void* h = PyUnicode_DATA(hay);
-    const void* n = PyUnicode_DATA(needle);
-    if (hk == nk && hn == nn) return std::memcmp(h, n, static_cast<size_t>(hn) * hk) == 0;
-    switch (hk) {
-        case PyUnicode_1BYTE_KIND:
-            return find_bytes(static_cast<const Py_UCS1*>(h), hn, static_cast<const Py_UCS1*>(n),
-                              nn);
-        case PyUnicode_2BYTE_KIND:
-            if (nk == PyUnicode_1BYTE_KIND)
-                return find_units(static_cast<const Py_UCS2*>(h), hn,
-                                  static_cast<const Py_UCS1*>(n), nn);
-            return find_units(static_cast<const Py_UCS2*>(h), hn, static_cast<const Py_UCS2*>(n),
-                              nn);
-        default:
-            if (nk == PyUnicode_1BYTE_KIND)
-                return find_units(static_cast<const Py_UCS4*>(h), hn,
-                                  static_cast<const Py_UCS1*>(n), nn);
-            if (nk == PyUnicode_2BYTE_KIND)
-                return find_units(static_cast<const Py_UCS4*>(h), hn,
-                                  static_cast<const Py_UCS2*>(n), nn);
-            return find_units(static_cast<const Py_UCS4*>(h), hn, static_cast<const Py_UCS4*>(n),
-                              nn);
-    }
 }
 
 // `key in name or name in key` for two exact strs.
@@ -99,9 +36,10 @@ bool related(PyObject* key, PyObject* name) {
 // The loose scan over an exact dict, raising as the dict's items iterator
 // would if a comparison run by Python code resizes or rebuilds the table.
 Ref scan_dict(PyObject* table, PyObject* key) {
+    std::optional<KeyPattern> pattern;
+    if (PyUnicode_CheckExact(key)) pattern.emplace(key);
     const Py_ssize_t size = PyDict_GET_SIZE(table);
     Py_ssize_t remaining = size;
-    const bool key_is_str = PyUnicode_CheckExact(key);
     Py_ssize_t pos = 0;
     PyObject* name;
     PyObject* entry;
@@ -110,8 +48,9 @@ Ref scan_dict(PyObject* table, PyObject* key) {
             PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
             throw PyError{};
         }
-        if (key_is_str && PyUnicode_CheckExact(name)) {
-            if (str_related(key, name)) return Ref::borrow(entry);
+        // An exact str name is compared in place; no Python code runs.
+        if (pattern && PyUnicode_CheckExact(name)) {
+            if (pattern->related(name)) return Ref::borrow(entry);
             continue;
         }
         // Python code may run from here on: hold the pair.
@@ -179,9 +118,11 @@ Ref find_model_entry(Borrowed table, Borrowed key) {
         // answers both `key in table` and `table[key]`.
         if (PyObject* hit = PyDict_GetItemWithError(t, k)) return Ref::borrow(hit);
         if (PyErr_Occurred()) throw PyError{};
+        ready(k);
         return scan_dict(t, k);
     }
     if (check(PySequence_Contains(t, k))) return Ref::steal(PyObject_GetItem(t, k));
+    if (PyUnicode_CheckExact(k)) ready(k);
     if (PyDict_CheckExact(t)) return scan_dict(t, k);
     return scan_items(t, k);
 }

@@ -1,6 +1,5 @@
 import builtins
 import contextlib
-import functools
 import io
 import types
 
@@ -8,23 +7,10 @@ import pytest
 
 import ref_estimate
 from quelm import genai_pricing as gp
+from test_estimate import rates, use_table  # noqa: F401 - use_table is a fixture
 
 SNAPSHOT = "{'prompt_tokens': 21549, 'completion_tokens': 7091}"
 PRICED = "{'prompt_cost': 0.0538725, 'completion_cost': 0.07091, 'total_cost': 0.12478249999999999}"
-
-
-@pytest.fixture
-def use_table(monkeypatch):
-    def install(table):
-        cached = functools.lru_cache(maxsize=8)(lambda path: table)
-        monkeypatch.setattr(gp, "_parse_pricing", cached)
-        monkeypatch.setattr(ref_estimate, "_parse_pricing", cached)
-
-    return install
-
-
-def rates(prompt, completion):
-    return {"prompt_per_1M": prompt, "completion_per_1M": completion}
 
 
 @pytest.mark.parametrize("call", [

@@ -46,7 +46,7 @@ WORKLOADS = {
     "miss": "unlisted-model-x",
 }
 USAGE = {"prompt_tokens": 21549, "completion_tokens": 7091}
-TARGETS = {"exact hit": 4.0, "late substring hit": 8.0, "miss": 0.0}
+TARGETS = {"exact hit": 4.0, "late substring hit": 8.0, "miss": 0.0}  # 0: no target
 
 
 def batch_ns(fn, args, usage, n):
@@ -56,7 +56,7 @@ def batch_ns(fn, args, usage, n):
     return (time.perf_counter_ns() - start) / n
 
 
-def time_pair(native_fn, python_fn, args, usage, rounds=15, batch_seconds=0.01):
+def time_pair(native_fn, python_fn, args, usage, rounds=25, batch_seconds=0.01):
     """Best ns per call of each, over short batches taken in turn.
 
     The machine may be shared: alternating the two and keeping the best batch
@@ -106,8 +106,9 @@ def main():
     print(f"estimate_costs, {len(TABLE)} models in the table")
     print(f"{'workload':<20} {'native':>10} {'python':>10}  unit    {'ratio':>6}  target")
     for r in run():
+        target = f"{r['target']:.0f}" if r["target"] else "-"
         print(f"{r['workload']:<20} {r['native']:>10.0f} {r['python']:>10.0f}  {r['unit']:<6} "
-              f"{r['ratio']:>6.1f}  {r['target']:.0f}")
+              f"{r['ratio']:>6.1f}  {target}")
 
 
 if __name__ == "__main__":

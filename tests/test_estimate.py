@@ -191,6 +191,20 @@ def test_logger_and_source_are_looked_up_at_each_call(monkeypatch, use_table):
     assert paths == [default, "elsewhere.md"]
 
 
+def test_logger_is_found_before_the_message_is_built(monkeypatch, use_table):
+    use_table({"m": rates(1.0, 1.0)})
+    reads, lines = [], []
+    args = type("Args", (), {"model": property(lambda self: reads.append(1) or "m")})()
+    for module in (gp, ref_estimate):
+        monkeypatch.setattr(module, "logger", object())
+    assert same_as_python(args, BOTH)[0] == "error"
+    assert len(reads) == 2  # once in each: for the lookup only
+    monkeypatch.setattr(gp, "logger", NS(debug=lines.append))  # an attribute of the instance
+    gp.estimate_costs(args, BOTH)
+    assert lines == ["Estimating costs for model 'm' using pricing entry: "
+                     "{'prompt_per_1M': 1.0, 'completion_per_1M': 1.0}"]
+
+
 def test_message_is_built_even_when_not_emitted(use_table, caplog):
     use_table({"gpt-4o": rates(2.5, 10.0)})
     caplog.set_level(logging.WARNING, logger=LOGGER)

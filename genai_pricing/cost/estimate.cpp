@@ -21,12 +21,21 @@ Ref get(Borrowed mapping, PyObject* key) {
 
 // logger.debug("Estimating costs for model '" + str(args.model)
 //              + "' using pricing entry: " + str(entry))
-// The message is built whether or not the logger would emit it.
+// As in that expression, `logger` and its `debug` are looked up before the
+// message is built; the message is built whether or not it is emitted.
 void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
+    Ref logger = global(module, names::logger);
+    // The interpreter's own method lookup: a plain function found on the
+    // type comes back unbound (flag 1) and is called with the logger first,
+    // which spares building a bound method on every call.
+    PyObject* found = nullptr;
+    const bool unbound = _PyObject_GetMethod(logger.get(), names::debug, &found) == 1;
+    Ref debug = Ref::steal(found);
     Ref model_text = Ref::steal(PyObject_Str(getattr(request, names::model).get()));
     Ref message = debug_message(model_text, entry_text(entry));
-    Ref logger = global(module, names::logger);
-    Ref::steal(PyObject_CallMethodOneArg(logger.get(), names::debug, message.get()));
+    PyObject* call_args[] = {logger.get(), message.get()};
+    Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)
+                       : PyObject_Vectorcall(debug.get(), call_args + 1, 1, nullptr));
 }
 
 // `if entry:` -- present and not empty.

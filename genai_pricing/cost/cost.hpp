@@ -1,5 +1,6 @@
-// Pieces of `estimate_costs` kept in their own files: the model lookup, the
-// text form of a pricing entry and the cost arithmetic.
+// Pieces of `estimate_costs` kept in their own files: the model lookup
+// (lookup.cpp), the texts it derives -- lookup key, entry text, debug message
+// (texts.cpp, entry_memo.cpp) -- and the cost arithmetic (arithmetic.cpp).
 #pragma once
 
 #include "../shared.hpp"
@@ -15,11 +16,11 @@ Ref find_model_entry(Borrowed table, Borrowed key);
 // contents are provably unchanged.
 Ref entry_text(Borrowed entry);
 
-// args.model.lower() for the model text `model`.
+// model.lower() for the value of `args.model`; remembered for exact strs.
 Ref model_key(Borrowed model);
 
 // "Estimating costs for model '" + model_text + "' using pricing entry: "
-// + entry_text.
+// + entry_text; remembered when both are exact strs.
 Ref debug_message(Borrowed model_text, Borrowed entry_text);
 
 // rate * (tokens / 1000000.0), exactly as the host evaluates it.

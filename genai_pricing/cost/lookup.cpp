@@ -114,8 +114,7 @@ Ref find_model_entry(Borrowed table, Borrowed key) {
     PyObject* t = table.get();
     PyObject* k = key.get();
     if (PyDict_CheckExact(t) && PyUnicode_CheckExact(k)) {
-        // A str's hash and equality run no Python code, so one lookup
-        // answers both `key in table` and `table[key]`.
+        // One lookup answers both `key in table` and `table[key]`.
         if (PyObject* hit = PyDict_GetItemWithError(t, k)) return Ref::borrow(hit);
         if (PyErr_Occurred()) throw PyError{};
         ready(k);

@@ -156,14 +156,6 @@ def test_debug_line(use_table, caplog, entry, model, text):
     assert record.msg == f"Estimating costs for model '{model}' using pricing entry: {text}"
 
 
-class Recorder:
-    def __init__(self):
-        self.calls = []
-
-    def debug(self, *args, **kwargs):
-        self.calls.append((args, kwargs))
-
-
 class Shown(str):
     shown = 0
 
@@ -172,16 +164,17 @@ class Shown(str):
         return "shown"
 
 
-def test_logger_and_source_are_looked_up_at_each_call(monkeypatch, use_table):
+def test_names_are_looked_up_at_each_call(monkeypatch, use_table, caplog):
     use_table({"gpt-4o": rates(2.5, 10.0)})
-    first, second = Recorder(), Recorder()
-    monkeypatch.setattr(gp, "logger", first)
-    gp.estimate_costs(NS(model="gpt-4o"), BOTH)
-    monkeypatch.setattr(gp, "logger", second)
+    caplog.set_level(logging.WARNING, logger=LOGGER)
+    before = Shown.shown
     gp.estimate_costs(NS(model=Shown("GPT-4o")), BOTH)
-    text = "{'prompt_per_1M': 2.5, 'completion_per_1M': 10.0}"
-    assert first.calls == [((f"Estimating costs for model 'gpt-4o' using pricing entry: {text}",), {})]
-    assert second.calls == [((f"Estimating costs for model 'shown' using pricing entry: {text}",), {})]
+    assert Shown.shown == before + 1 and debug_lines(caplog) == []  # built, though not emitted
+    calls = []
+    monkeypatch.setattr(gp, "logger", NS(debug=lambda *a, **k: calls.append((a, k))))
+    gp.estimate_costs(NS(model=Shown("GPT-4o")), BOTH)
+    assert calls == [(("Estimating costs for model 'shown' using pricing entry: "
+                       "{'prompt_per_1M': 2.5, 'completion_per_1M': 10.0}",), {})]
 
     paths, default = [], gp.PRICING_URL
     monkeypatch.setattr(gp, "_parse_pricing", lambda path: paths.append(path) or {})
@@ -191,26 +184,19 @@ def test_logger_and_source_are_looked_up_at_each_call(monkeypatch, use_table):
     assert paths == [default, "elsewhere.md"]
 
 
-def test_logger_is_found_before_the_message_is_built(monkeypatch, use_table):
-    use_table({"m": rates(1.0, 1.0)})
-    reads, lines = [], []
-    args = type("Args", (), {"model": property(lambda self: reads.append(1) or "m")})()
-    for module in (gp, ref_estimate):
-        monkeypatch.setattr(module, "logger", object())
-    assert same_as_python(args, BOTH)[0] == "error"
-    assert len(reads) == 2  # once in each: for the lookup only
-    monkeypatch.setattr(gp, "logger", NS(debug=lines.append))  # an attribute of the instance
-    gp.estimate_costs(args, BOTH)
-    assert lines == ["Estimating costs for model 'm' using pricing entry: "
-                     "{'prompt_per_1M': 1.0, 'completion_per_1M': 1.0}"]
-
-
-def test_message_is_built_even_when_not_emitted(use_table, caplog):
+def test_model_is_read_for_the_lookup_and_again_for_the_line(monkeypatch, use_table, caplog):
     use_table({"gpt-4o": rates(2.5, 10.0)})
-    caplog.set_level(logging.WARNING, logger=LOGGER)
-    before = Shown.shown
-    gp.estimate_costs(NS(model=Shown("GPT-4o")), BOTH)
-    assert Shown.shown == before + 1 and debug_lines(caplog) == []
+    caplog.set_level(logging.DEBUG, logger=LOGGER)
+    reads = iter(["GPT-4o", "second read", "GPT-4o"])
+    args = type("Args", (), {"model": property(lambda self: next(reads))})()
+    assert gp.estimate_costs(args, MILLION)["prompt_cost"] == 2.5
+    assert debug_lines(caplog) == ["Estimating costs for model 'second read' using pricing entry: "
+                                   "{'prompt_per_1M': 2.5, 'completion_per_1M': 10.0}"]
+    # The logger and its debug are found before the second read.
+    monkeypatch.setattr(gp, "logger", object())
+    with pytest.raises(AttributeError, match="'object' object has no attribute 'debug'"):
+        gp.estimate_costs(args, MILLION)
+    assert next(reads, "no read left") == "no read left"
 
 
 def test_missing_source_gives_the_empty_table(monkeypatch, tmp_path):
@@ -219,16 +205,6 @@ def test_missing_source_gives_the_empty_table(monkeypatch, tmp_path):
         assert gp.estimate_costs(NS(model="gpt-4o"), BOTH) == {"total_cost": 0.0}
     finally:
         gp.clear_pricing_cache()
-
-
-def test_model_is_read_twice(use_table, caplog):
-    use_table({"gpt-4o": rates(2.5, 10.0)})
-    caplog.set_level(logging.DEBUG, logger=LOGGER)
-    reads = iter(["GPT-4o", "second read"])
-    args = type("Args", (), {"model": property(lambda self: next(reads))})()
-    assert gp.estimate_costs(args, MILLION)["prompt_cost"] == 2.5
-    assert debug_lines(caplog) == ["Estimating costs for model 'second read' using pricing entry: "
-                                   "{'prompt_per_1M': 2.5, 'completion_per_1M': 10.0}"]
 
 
 class Usage:

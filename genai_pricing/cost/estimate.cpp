@@ -1,11 +1,87 @@
-// Cost estimation.
-#include "../shared.hpp"
+// Cost estimation: `estimate_costs(args, usage)`.
+//
+// Loads the pricing table through the cached `_parse_pricing`, finds the
+// model's entry, logs one debug line and prices each side of the usage on
+// its own.  Module-level names are looked up at every call.
+#include "cost.hpp"
 
 namespace quelm::cost {
+namespace {
 
-Ref estimate_costs(Borrowed, PyObject* const*) {
-    PyErr_SetString(PyExc_NotImplementedError, "estimate_costs is not built yet");
-    throw PyError{};
+// mapping.get(key): an exact dict is read directly (its `get` cannot be
+// overridden); anything else has its own `get` called.
+Ref get(Borrowed mapping, PyObject* key) {
+    if (PyDict_CheckExact(mapping.get())) {
+        if (PyObject* v = PyDict_GetItemWithError(mapping.get(), key)) return Ref::borrow(v);
+        if (PyErr_Occurred()) throw PyError{};
+        return Ref::none();
+    }
+    return Ref::steal(PyObject_CallMethodOneArg(mapping.get(), names::get, key));
+}
+
+// logger.debug("Estimating costs for model '" + str(args.model)
+//              + "' using pricing entry: " + str(entry))
+// As in that expression, `logger` and its `debug` are looked up before the
+// message is built; the message is built whether or not it is emitted.
+void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
+    Ref logger = global(module, names::logger);
+    // The interpreter's own method lookup: a plain function found on the
+    // type comes back unbound (flag 1) and is called with the logger first,
+    // which spares building a bound method on every call.
+    PyObject* found = nullptr;
+    const bool unbound = _PyObject_GetMethod(logger.get(), names::debug, &found) == 1;
+    Ref debug = Ref::steal(found);
+    Ref model_text = Ref::steal(PyObject_Str(getattr(request, names::model).get()));
+    Ref message = debug_message(model_text, entry_text(entry));
+    PyObject* call_args[] = {logger.get(), message.get()};
+    Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)
+                       : PyObject_Vectorcall(debug.get(), call_args + 1, 1, nullptr));
+}
+
+// `if entry:` -- present and not empty.
+bool found(Borrowed entry) {
+    if (entry.is_none()) return false;
+    if (PyDict_CheckExact(entry.get())) return PyDict_GET_SIZE(entry.get()) != 0;
+    return truthy(entry);
+}
+
+}  // namespace
+
+Ref estimate_costs(Borrowed module, PyObject* const* args) {
+    Borrowed request = args[0];
+    Borrowed usage = args[1];
+
+    Ref parse = global(module, names::_parse_pricing);
+    Ref table = call(parse, global(module, names::PRICING_URL));
+    Ref key = model_key(getattr(request, names::model));
+    Ref prompt_tokens = get(usage, names::prompt_tokens);
+    Ref completion_tokens = get(usage, names::completion_tokens);
+
+    Ref entry = find_model_entry(table, key);
+    log_estimate(module, request, entry);
+
+    // Each side is priced on its own: a usage that reports only completion
+    // tokens still gets its completion cost.
+    Ref prompt_cost, completion_cost;
+    if (found(entry)) {
+        if (!prompt_tokens.is_none()) {
+            Ref rate = get(entry, names::prompt_per_1M);
+            if (!rate.is_none()) prompt_cost = cost_of(rate, prompt_tokens);
+        }
+        Ref rate = get(entry, names::completion_per_1M);
+        if (!rate.is_none() && !completion_tokens.is_none())
+            completion_cost = cost_of(rate, completion_tokens);
+    }
+
+    Ref zero;
+    if (!prompt_cost || !completion_cost) zero = Ref::steal(PyFloat_FromDouble(0.0));
+    Ref total = add_costs(prompt_cost ? prompt_cost : zero, completion_cost ? completion_cost : zero);
+    Ref est = Ref::steal(PyDict_New());
+    if (prompt_cost) check(PyDict_SetItem(est.get(), names::prompt_cost, prompt_cost.get()));
+    if (completion_cost)
+        check(PyDict_SetItem(est.get(), names::completion_cost, completion_cost.get()));
+    check(PyDict_SetItem(est.get(), names::total_cost, total.get()));
+    return est;
 }
 
 }  // namespace quelm::cost

@@ -1,0 +1,32 @@
+// Pieces of `estimate_costs` kept in their own files: the model lookup
+// (lookup.cpp), the texts it derives -- lookup key, entry text, debug message
+// (texts.cpp, entry_memo.cpp) -- and the cost arithmetic (arithmetic.cpp).
+#pragma once
+
+#include "../shared.hpp"
+
+namespace quelm::cost {
+
+// The entry chosen for the lower-cased model name `key`, or None: the exact
+// name first, else the first name in table order that contains `key` or is
+// contained in it.  `table` is whatever `_parse_pricing` returned.
+Ref find_model_entry(Borrowed table, Borrowed key);
+
+// str(entry), remembered for the few entry dicts seen last as long as their
+// contents are provably unchanged.
+Ref entry_text(Borrowed entry);
+
+// model.lower() for the value of `args.model`; remembered for exact strs.
+Ref model_key(Borrowed model);
+
+// "Estimating costs for model '" + model_text + "' using pricing entry: "
+// + entry_text; remembered when both are exact strs.
+Ref debug_message(Borrowed model_text, Borrowed entry_text);
+
+// rate * (tokens / 1000000.0), exactly as the host evaluates it.
+Ref cost_of(Borrowed rate, Borrowed tokens);
+
+// a + b, exactly as the host evaluates it.
+Ref add_costs(Borrowed a, Borrowed b);
+
+}  // namespace quelm::cost

@@ -344,3 +344,43 @@ def test_no_reference_leaks(use_table):
         return [sys.getrefcount(o) for o in objects]
 
     assert run(10) == run(1000)
+
+
+class CountingLogger(logging.Logger):
+    calls = 0
+
+    def debug(self, msg, *args, **kwargs):
+        CountingLogger.calls += 1
+
+
+@pytest.mark.parametrize("rig", ["subclass", "instance-debug", "instance-isEnabledFor", "patched-class", "level-debug"])
+def test_debug_call_is_skipped_only_when_provably_silent(use_table, monkeypatch, rig):
+    # With DEBUG off, a stock logger's debug() does nothing; anything that
+    # could make it do something must see the call.
+    use_table({"m": rates(1.0, 2.0)})
+    seen = []
+    logger = logging.getLogger(LOGGER)
+    monkeypatch.setattr(logger, "level", logging.INFO)
+    logger._cache.clear()
+    if rig == "subclass":
+        CountingLogger.calls = 0
+        monkeypatch.setattr(gp, "logger", CountingLogger("x", logging.INFO))
+    elif rig == "instance-debug":
+        monkeypatch.setitem(logger.__dict__, "debug", lambda msg: seen.append(msg))
+    elif rig == "instance-isEnabledFor":
+        monkeypatch.setitem(logger.__dict__, "isEnabledFor", lambda level: seen.append(level) or False)
+    elif rig == "patched-class":
+        monkeypatch.setattr(logging.Logger, "debug", lambda self, msg: seen.append(msg))
+    else:
+        monkeypatch.setattr(logger, "level", logging.DEBUG)
+        logger._cache.clear()
+        monkeypatch.setitem(logger.__dict__, "handle", lambda record: seen.append(record.getMessage()))
+    for _ in range(3):  # the first call fills the logger's level cache
+        gp.estimate_costs(NS(model="M"), BOTH)
+    if rig == "subclass":
+        assert CountingLogger.calls == 3
+    elif rig == "instance-isEnabledFor":
+        assert seen == [logging.DEBUG] * 3
+    else:
+        assert seen == ["Estimating costs for model 'M' using pricing entry: "
+                        "{'prompt_per_1M': 1.0, 'completion_per_1M': 2.0}"] * 3

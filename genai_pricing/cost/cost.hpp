@@ -26,6 +26,11 @@ Ref debug_message(Borrowed model_text, Borrowed entry_text);
 // rate * (tokens / 1000000.0), exactly as the host evaluates it.
 Ref cost_of(Borrowed rate, Borrowed tokens);
 
+// True when `logger.debug(msg)` would provably return without doing anything
+// (a stock logging.Logger with DEBUG off); `debug` is the method found on the
+// logger, `unbound` whether it was found on the type.
+bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound);
+
 // a + b, exactly as the host evaluates it.
 Ref add_costs(Borrowed a, Borrowed b);
 

@@ -33,6 +33,7 @@ void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     Ref debug = Ref::steal(found);
     Ref model_text = Ref::steal(PyObject_Str(getattr(request, names::model).get()));
     Ref message = debug_message(model_text, entry_text(entry));
+    if (debug_is_noop(logger, debug, unbound)) return;
     PyObject* call_args[] = {logger.get(), message.get()};
     Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)
                        : PyObject_Vectorcall(debug.get(), call_args + 1, 1, nullptr));

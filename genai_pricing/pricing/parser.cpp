@@ -1,11 +1,208 @@
-// The Markdown pricing document parser.
-#include "../shared.hpp"
+// The Markdown pricing document parser: one pass over the lines, table rows
+// and free-text price lines, into a dict of model name -> rates.
+#include "parser.hpp"
+
+#include "../unicode.hpp"
+#include "freetext.hpp"
 
 namespace quelm::pricing {
+namespace {
 
-Ref parse_document(Borrowed) {
-    PyErr_SetString(PyExc_NotImplementedError, "the pricing document parser is not built yet");
-    throw PyError{};
+using chars::Span;
+using std::optional;
+
+template <class Ch>
+class DocumentParser {
+public:
+    DocumentParser(PyObject* text, LineObserver* observer)
+        : text_(text),
+          d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
+          len_(PyUnicode_GET_LENGTH(text)),
+          observer_(observer),
+          rates_(Ref::steal(PyDict_New())) {}
+
+    Ref run() {
+        chars::Lines<Ch> lines(d_, len_);
+        Span line;
+        Py_ssize_t number = 0;
+        while (lines.next(line)) {
+            ++number;
+            LineReport report;
+            handle_line(chars::strip(d_, line), report);
+            if (observer_) {
+                report.number = number;
+                report.line = line;
+                report.units = units_;
+                observer_->on_line(report);
+            }
+        }
+        return std::move(rates_);
+    }
+
+private:
+    void handle_line(Span s, LineReport& r) {
+        if (s.empty()) return;  // Blank, Skipped
+        if (d_[s.lo] == '#') {
+            r.kind = LineKind::Comment;
+            return;
+        }
+        if (d_[s.lo] == '|') {
+            Span cells[3];
+            if (split_cells(s, cells)) return table_row(cells, r);
+            r.few_cells = true;
+        }
+        free_text(s, r);
+    }
+
+    // Cells of a table row: "|" stripped from both ends, split at every "|",
+    // each piece stripped.  Only the first three matter; false when there
+    // are fewer than three.
+    bool split_cells(Span s, Span (&cells)[3]) const {
+        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
+        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        Py_ssize_t start = s.lo;
+        for (int k = 0; k < 3; ++k) {
+            Py_ssize_t end = start;
+            while (end < s.hi && d_[end] != '|') ++end;
+            if (end == s.hi && k < 2) return false;
+            cells[k] = chars::strip(d_, {start, end});
+            start = end + 1;
+        }
+        return true;
+    }
+
+    void table_row(const Span (&cells)[3], LineReport& r) {
+        if (is_rule(cells[0]) && is_rule(cells[1]) && is_rule(cells[2])) {
+            r.kind = LineKind::Separator;
+            return;
+        }
+        if (is_header(cells)) {
+            units_.prompt = cell::header_unit(d_, cells[1]);
+            units_.completion = cell::header_unit(d_, cells[2]);
+            r.kind = LineKind::Header;
+            r.outcome = LineOutcome::UnitsSet;
+            return;
+        }
+        r.kind = LineKind::TableRow;
+        store(cells[0], cell::num_with_header(d_, cells[1], Column::Prompt, units_),
+              cell::num_with_header(d_, cells[2], Column::Completion, units_), r);
+    }
+
+    void free_text(Span s, LineReport& r) {
+        r.kind = LineKind::FreeText;
+        r.outcome = LineOutcome::NoMatch;
+        const auto line = freetext::match_model_line(d_, s);
+        if (!line) return;
+        store(line->name, price_after(line->rest, "prompt"), price_after(line->rest, "completion"),
+              r);
+    }
+
+    optional<double> price_after(Span rest, const char* label) const {
+        const auto captured = freetext::find_price(d_, rest, label);
+        if (!captured) return std::nullopt;
+        return cell::cell_to_per_1m(d_, *captured, Unit::None);
+    }
+
+    // A full match of ":?-{3,}:?".
+    bool is_rule(Span c) const {
+        Py_ssize_t p = c.lo;
+        if (p < c.hi && d_[p] == ':') ++p;
+        const Py_ssize_t dashes = p;
+        while (p < c.hi && d_[p] == '-') ++p;
+        if (p - dashes < 3) return false;
+        if (p < c.hi && d_[p] == ':') ++p;
+        return p == c.hi;
+    }
+
+    // The first cell names the model and the second or third a price column,
+    // all compared lower-cased.
+    bool is_header(const Span (&cells)[3]) const {
+        if (!lower_contains(cells[0], "model", nullptr)) return false;
+        return lower_contains(cells[1], "prompt", "completion") ||
+               lower_contains(cells[2], "prompt", "completion");
+    }
+
+    // Does the lower-cased `s` contain `a` (or `b`, when given)?
+    bool lower_contains(Span s, const char* a, const char* b) const {
+        if (chars::is_ascii(d_, s))
+            return chars::ascii_lower_contains(d_, s, a) ||
+                   (b && chars::ascii_lower_contains(d_, s, b));
+        // Lower-casing beyond ASCII may change lengths ("İ" becomes two code
+        // points) and depends on context (final sigma): the str does it.
+        const Ref lowered = lower_non_ascii(s);
+        const uni::Text t(lowered.get());
+        return contains(t, a) || (b && contains(t, b));
+    }
+
+    static bool contains(const uni::Text& t, const char* needle) {
+        for (Py_ssize_t i = 0; i < t.len; ++i) {
+            Py_ssize_t k = 0;
+            while (needle[k] && i + k < t.len && t[i + k] == static_cast<Py_UCS4>(needle[k])) ++k;
+            if (!needle[k]) return true;
+        }
+        return false;
+    }
+
+    Ref lower_non_ascii(Span s) const {
+        const Ref piece = Ref::steal(PyUnicode_Substring(text_, s.lo, s.hi));
+        return Ref::steal(PyObject_CallMethodNoArgs(piece.get(), names::lower));
+    }
+
+    // str.lower() of a piece of the document, as a new str.
+    Ref lowered(Span s) const {
+        if (!chars::is_ascii(d_, s)) return lower_non_ascii(s);
+        Ref out = Ref::steal(PyUnicode_New(s.size(), 127));
+        Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
+        for (Py_ssize_t i = s.lo; i < s.hi; ++i) *o++ = static_cast<Py_UCS1>(chars::ascii_lower(d_[i]));
+        return out;
+    }
+
+    static Ref price_object(const optional<double>& v) {
+        return v ? Ref::steal(PyFloat_FromDouble(*v)) : Ref::none();
+    }
+
+    // Stores the rates under the lower-cased name unless both are none.  A
+    // name already present keeps its position and gets the new entry whole.
+    void store(Span name, optional<double> prompt, optional<double> completion, LineReport& r) {
+        r.prompt = prompt;
+        r.completion = completion;
+        if (!prompt && !completion) {
+            r.outcome = LineOutcome::NoPrice;
+            if (observer_) r.name = lowered(name);
+            return;
+        }
+        Ref key = lowered(name);
+        Ref entry = Ref::steal(PyDict_New());
+        check(PyDict_SetItem(entry.get(), names::prompt_per_1M, price_object(prompt).get()));
+        check(PyDict_SetItem(entry.get(), names::completion_per_1M, price_object(completion).get()));
+        if (observer_) r.replaced = check(PyDict_Contains(rates_.get(), key.get())) != 0;
+        check(PyDict_SetItem(rates_.get(), key.get(), entry.get()));
+        r.outcome = LineOutcome::Stored;
+        r.name = std::move(key);
+    }
+
+    PyObject* text_;
+    const Ch* d_;
+    Py_ssize_t len_;
+    LineObserver* observer_;
+    Ref rates_;
+    HeaderUnits units_;  // persist across the whole document
+};
+
+}  // namespace
+
+Ref parse_document(Borrowed text, LineObserver* observer) {
+    PyObject* s = text.get();
+    switch (PyUnicode_KIND(s)) {
+        case PyUnicode_1BYTE_KIND:
+            return DocumentParser<Py_UCS1>(s, observer).run();
+        case PyUnicode_2BYTE_KIND:
+            return DocumentParser<Py_UCS2>(s, observer).run();
+        default:
+            return DocumentParser<Py_UCS4>(s, observer).run();
+    }
 }
+
+Ref parse_document(Borrowed text) { return parse_document(text, nullptr); }
 
 }  // namespace quelm::pricing

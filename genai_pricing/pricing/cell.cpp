@@ -1,0 +1,141 @@
+// Price cell conversion (see cell.hpp for the patterns reproduced here).
+#include "cell.hpp"
+
+#include <string>
+
+namespace quelm::pricing::cell {
+namespace {
+
+using chars::is_digit;
+using chars::is_space;
+using chars::is_word;
+using chars::skip_space;
+
+// Which unit markers a cell holds.
+struct Markers {
+    bool per_thousand = false;
+    bool per_million = false;
+};
+
+// Finds the markers "/" or "per\s+", then "\s*1\s*" and the unit letter
+// followed by a word boundary.  The end of the span counts as the end of the
+// text for that boundary.  Each whitespace run is walked by at most one
+// marker candidate, so the scan stays linear.
+template <class Ch>
+Markers find_markers(const Ch* d, Span s) {
+    Markers found;
+    for (Py_ssize_t p = s.lo; p < s.hi; ++p) {
+        Py_ssize_t x;
+        if (d[p] == '/') {
+            x = skip_space(d, p + 1, s.hi);
+        } else if (d[p] == 'p' && p + 3 < s.hi && d[p + 1] == 'e' && d[p + 2] == 'r' &&
+                   is_space(d[p + 3])) {
+            x = skip_space(d, p + 4, s.hi);
+        } else {
+            continue;
+        }
+        if (x >= s.hi || d[x] != '1') continue;
+        x = skip_space(d, x + 1, s.hi);
+        if (x >= s.hi || (x + 1 < s.hi && is_word(d[x + 1]))) continue;
+        const Py_UCS4 unit = d[x] | 0x20;
+        if (unit == 'k') {
+            found.per_thousand = true;
+            return found;  // the per-1,000 marker wins whatever else is there
+        }
+        if (unit == 'm') found.per_million = true;
+    }
+    return found;
+}
+
+}  // namespace
+
+template <class Ch>
+Py_ssize_t number_at(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Span& number) {
+    // [\d,]* takes the whole run first; then \.?\d+ is tried after it, and
+    // on failure the run gives back characters until \d+ finds a digit,
+    // which is the run's last digit.
+    Py_ssize_t run = pos, last_digit = -1;
+    for (; run < hi; ++run) {
+        const Ch c = d[run];
+        if (is_digit(c))
+            last_digit = run;
+        else if (c != ',')
+            break;
+    }
+    if (run + 1 < hi && d[run] == '.' && is_digit(d[run + 1])) {
+        Py_ssize_t end = run + 2;
+        while (end < hi && is_digit(d[end])) ++end;
+        number = {pos, end};
+        return end;
+    }
+    if (last_digit >= 0) {
+        number = {pos, last_digit + 1};
+        return last_digit + 1;
+    }
+    number = {pos, pos};
+    // Inside the run there is no digit, and the character after it starts
+    // no "." + digit: nothing can start before run + 1.
+    return run + 1;
+}
+
+template <class Ch>
+double number_value(const Ch* d, Span number) {
+    std::string ascii;
+    ascii.reserve(static_cast<size_t>(number.size()));
+    for (Py_ssize_t i = number.lo; i < number.hi; ++i) {
+        const Ch c = d[i];
+        if (c == ',') continue;
+        ascii.push_back(c == '.' ? '.' : static_cast<char>('0' + Py_UNICODE_TODECIMAL(c)));
+    }
+    const double v = PyOS_string_to_double(ascii.c_str(), nullptr, nullptr);
+    if (v == -1.0 && PyErr_Occurred()) throw PyError{};
+    return v;
+}
+
+template <class Ch>
+std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Unit default_unit) {
+    // The leftmost number; a "$" before it changes nothing.
+    Span number;
+    for (Py_ssize_t p = cell.lo; p < cell.hi;) {
+        const Ch c = d[p];
+        if (!is_digit(c) && c != ',' && c != '.') {
+            ++p;
+            continue;
+        }
+        p = number_at(d, p, cell.hi, number);
+        if (!number.empty()) break;
+    }
+    if (number.empty()) return std::nullopt;
+    const double val = number_value(d, number);
+    const Markers markers = find_markers(d, cell);
+    if (markers.per_thousand) return val * 1000.0;
+    if (markers.per_million) return val;
+    if (default_unit == Unit::PerThousand) return val * 1000.0;
+    return val;
+}
+
+template <class Ch>
+Unit header_unit(const Ch* d, Span cell) {
+    bool million = false;
+    for (Py_ssize_t p = cell.lo; p < cell.hi; ++p) {
+        if (d[p] != '1') continue;
+        const Py_ssize_t x = skip_space(d, p + 1, cell.hi);
+        if (x >= cell.hi) break;
+        const Py_UCS4 unit = d[x] | 0x20;
+        if (unit == 'k') return Unit::PerThousand;
+        if (unit == 'm') million = true;
+    }
+    return million ? Unit::PerMillion : Unit::None;
+}
+
+#define QUELM_CELL_INSTANTIATE(Ch)                                                  \
+    template Py_ssize_t number_at<Ch>(const Ch*, Py_ssize_t, Py_ssize_t, Span&);    \
+    template double number_value<Ch>(const Ch*, Span);                              \
+    template std::optional<double> cell_to_per_1m<Ch>(const Ch*, Span, Unit);       \
+    template Unit header_unit<Ch>(const Ch*, Span);
+QUELM_CELL_INSTANTIATE(Py_UCS1)
+QUELM_CELL_INSTANTIATE(Py_UCS2)
+QUELM_CELL_INSTANTIATE(Py_UCS4)
+#undef QUELM_CELL_INSTANTIATE
+
+}  // namespace quelm::pricing::cell

@@ -1,0 +1,105 @@
+// Character classes and line handling for the pricing document parser.
+//
+// Everything works on a str's own storage: `Ch` is Py_UCS1, Py_UCS2 or
+// Py_UCS4 and positions are code point indexes.  The classes are the ones the
+// host's `re` and `str` methods use, with an ASCII fast path:
+//   is_space  \s and str.strip()       Py_UNICODE_ISSPACE
+//   is_word   \w                       str.isalnum() or "_"
+//   is_digit  \d                       Py_UNICODE_ISDECIMAL
+#pragma once
+
+#include <string>
+
+#include "../refs.hpp"
+
+namespace quelm::pricing::chars {
+
+struct Span {
+    Py_ssize_t lo = 0, hi = 0;
+    Py_ssize_t size() const { return hi - lo; }
+    bool empty() const { return hi <= lo; }
+};
+
+inline bool is_space(Py_UCS4 c) { return Py_UNICODE_ISSPACE(c); }
+
+inline bool is_digit(Py_UCS4 c) {
+    if (c < 128) return c - '0' < 10u;
+    return Py_UNICODE_ISDECIMAL(c);
+}
+
+inline bool is_word(Py_UCS4 c) {
+    if (c < 128) return (c | 0x20) - 'a' < 26u || c - '0' < 10u || c == '_';
+    return Py_UNICODE_ISALNUM(c);
+}
+
+inline Py_UCS4 ascii_lower(Py_UCS4 c) { return c - 'A' < 26u ? c | 0x20 : c; }
+
+// The characters at which str.splitlines() breaks ("\r\n" counts as one).
+inline bool is_line_break(Py_UCS4 c) {
+    if (c > 0x1E) return c == 0x85 || c == 0x2028 || c == 0x2029;
+    return (c >= '\n' && c <= '\r') || c >= 0x1C;
+}
+
+// str.strip(): `s` without its leading and trailing whitespace.
+template <class Ch>
+Span strip(const Ch* d, Span s) {
+    while (s.lo < s.hi && is_space(d[s.lo])) ++s.lo;
+    while (s.hi > s.lo && is_space(d[s.hi - 1])) --s.hi;
+    return s;
+}
+
+// End of the run of whitespace that starts at `pos`.
+template <class Ch>
+Py_ssize_t skip_space(const Ch* d, Py_ssize_t pos, Py_ssize_t hi) {
+    while (pos < hi && is_space(d[pos])) ++pos;
+    return pos;
+}
+
+template <class Ch>
+bool is_ascii(const Ch* d, Span s) {
+    for (Py_ssize_t i = s.lo; i < s.hi; ++i)
+        if (d[i] >= 128) return false;
+    return true;
+}
+
+// Does `s`, lower-cased, contain the lower-case ASCII `needle`?  Only valid
+// for an ASCII span (non-ASCII text needs the host's full lower-casing).
+template <class Ch>
+bool ascii_lower_contains(const Ch* d, Span s, const char* needle) {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(std::char_traits<char>::length(needle));
+    for (Py_ssize_t i = s.lo; i + n <= s.hi; ++i) {
+        Py_ssize_t k = 0;
+        while (k < n && ascii_lower(d[i + k]) == static_cast<Py_UCS4>(needle[k])) ++k;
+        if (k == n) return true;
+    }
+    return false;
+}
+
+// Iterates over the lines of a text as str.splitlines() splits it.
+template <class Ch>
+class Lines {
+public:
+    Lines(const Ch* d, Py_ssize_t len) : d_(d), len_(len) {}
+
+    // Stores the next line's span (without its break) in `line`; false at
+    // the end.  A final line break makes no empty last line.
+    bool next(Span& line) {
+        if (pos_ >= len_) return false;
+        Py_ssize_t end = pos_;
+        while (end < len_ && !is_line_break(d_[end])) ++end;
+        line = {pos_, end};
+        pos_ = end;
+        if (pos_ < len_) {
+            ++pos_;
+            if (d_[end] == '\r' && pos_ < len_ && d_[pos_] == '\n') ++pos_;
+        }
+        return true;
+    }
+
+private:
+    const Ch* d_;
+    Py_ssize_t len_;
+    Py_ssize_t pos_ = 0;
+};
+
+}  // namespace quelm::pricing::chars

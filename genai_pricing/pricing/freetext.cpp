@@ -1,0 +1,121 @@
+// The free-text line rule (see freetext.hpp for the patterns reproduced).
+#include "freetext.hpp"
+
+#include <cstring>
+
+#include "../unicode.hpp"
+#include "cell.hpp"
+
+namespace quelm::pricing::freetext {
+namespace {
+
+using chars::is_digit;
+using chars::is_word;
+using chars::skip_space;
+
+// [\w\-\._/:@]; re.IGNORECASE leaves a class without cased literals alone.
+inline bool is_name_char(Py_UCS4 c) {
+    return is_word(c) || c == '-' || c == '.' || c == '/' || c == ':' || c == '@';
+}
+
+inline bool is_separator(Py_UCS4 c) { return c == ':' || c == '-'; }
+
+// One pattern letter under re.IGNORECASE (see uni::ci_letter).
+inline bool letter_matches(Py_UCS4 c, char lit) {
+    if (c < 128) return chars::ascii_lower(c) == static_cast<Py_UCS4>(lit);
+    return uni::ci_letter(c, lit);
+}
+
+template <class Ch>
+bool label_at(const Ch* d, Py_ssize_t pos, const char* label, Py_ssize_t n) {
+    for (Py_ssize_t k = 0; k < n; ++k)
+        if (!letter_matches(d[pos + k], label[k])) return false;
+    return true;
+}
+
+// The first position >= pos where `label` starts, or -1.
+template <class Ch>
+Py_ssize_t find_label(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, const char* label,
+                      Py_ssize_t n) {
+    for (; pos + n <= hi; ++pos)
+        if (label_at(d, pos, label, n)) return pos;
+    return -1;
+}
+
+// Group 1 runs from the number at `start` to the first "," after it.
+template <class Ch>
+Span up_to_comma(const Ch* d, Py_ssize_t start, Py_ssize_t number_end, Py_ssize_t hi) {
+    Py_ssize_t end = number_end;
+    while (end < hi && d[end] != ',') ++end;
+    return {start, end};
+}
+
+}  // namespace
+
+template <class Ch>
+std::optional<ModelLine> match_model_line(const Ch* d, Span s) {
+    Py_ssize_t run = s.lo;
+    while (run < s.hi && is_name_char(d[run])) ++run;
+    if (run == s.lo) return std::nullopt;
+
+    // The greedy name gives characters back from the end of the run until
+    // "\s*[:\-]" matches after it.  At the end of the run that needs
+    // whitespace then a separator; inside the run (no whitespace there) the
+    // character itself must be a separator.
+    Py_ssize_t name_end = -1, sep = -1;
+    const Py_ssize_t after = skip_space(d, run, s.hi);
+    if (after < s.hi && is_separator(d[after])) {
+        name_end = run;
+        sep = after;
+    } else {
+        for (Py_ssize_t p = run - 1; p > s.lo; --p) {
+            if (is_separator(d[p])) {
+                name_end = p;
+                sep = p;
+                break;
+            }
+        }
+    }
+    if (sep < 0) return std::nullopt;
+    return ModelLine{{s.lo, name_end}, {skip_space(d, sep + 1, s.hi), s.hi}};
+}
+
+template <class Ch>
+std::optional<Span> find_price(const Ch* d, Span rest, const char* label) {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(std::strlen(label));
+    const Py_ssize_t hi = rest.hi;
+    Py_ssize_t from = rest.lo;
+    for (;;) {
+        const Py_ssize_t at = find_label(d, from, hi, label, n);
+        if (at < 0) return std::nullopt;
+        // [^$]* first runs to the first "$" after the label, then gives
+        // characters back.  The first try is "$" + number right after that
+        // "$"; then, giving back one character at a time, the first place a
+        // number starts is the last digit before that "$".
+        Py_ssize_t dollar = at + n, last_digit = -1;
+        for (; dollar < hi && d[dollar] != '$'; ++dollar)
+            if (is_digit(d[dollar])) last_digit = dollar;
+        if (dollar < hi) {
+            Span number;
+            cell::number_at(d, dollar + 1, hi, number);
+            if (!number.empty()) return up_to_comma(d, number.lo, number.hi, hi);
+        }
+        // From the last digit, the number can only be that digit (commas
+        // may follow, but no other digit comes before the "$").
+        if (last_digit >= 0) return up_to_comma(d, last_digit, last_digit + 1, hi);
+        if (dollar >= hi) return std::nullopt;
+        // Every later label that starts before this "$" meets the same "$"
+        // with no digit before it: the next candidate lies beyond it.
+        from = dollar + 1;
+    }
+}
+
+#define QUELM_FREETEXT_INSTANTIATE(Ch)                                                   \
+    template std::optional<ModelLine> match_model_line<Ch>(const Ch*, Span);             \
+    template std::optional<Span> find_price<Ch>(const Ch*, Span, const char*);
+QUELM_FREETEXT_INSTANTIATE(Py_UCS1)
+QUELM_FREETEXT_INSTANTIATE(Py_UCS2)
+QUELM_FREETEXT_INSTANTIATE(Py_UCS4)
+#undef QUELM_FREETEXT_INSTANTIATE
+
+}  // namespace quelm::pricing::freetext

@@ -1,6 +1,7 @@
 // Price cell conversion (see cell.hpp for the patterns reproduced here).
 #include "cell.hpp"
 
+#include <cstdint>
 #include <string>
 
 namespace quelm::pricing::cell {
@@ -10,6 +11,11 @@ using chars::is_digit;
 using chars::is_space;
 using chars::is_word;
 using chars::skip_space;
+
+// The value of a decimal digit (any script).
+inline int decimal_value(Py_UCS4 c) {
+    return c < 128 ? static_cast<int>(c - '0') : Py_UNICODE_TODECIMAL(c);
+}
 
 // Which unit markers a cell holds.
 struct Markers {
@@ -80,12 +86,37 @@ Py_ssize_t number_at(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Span& number) {
 
 template <class Ch>
 double number_value(const Ch* d, Span number) {
+    // Up to 15 digits with at most 22 after the point: the digits and the
+    // power of ten are exact doubles, so one division rounds correctly,
+    // which is what float() gives.  Anything longer goes through the host's
+    // own conversion.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t mantissa = 0;
+    int digits = 0, fraction = -1;
+    for (Py_ssize_t i = number.lo; i < number.hi && digits <= 15; ++i) {
+        const Ch c = d[i];
+        if (c == ',') continue;
+        if (c == '.') {
+            fraction = 0;
+            continue;
+        }
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(decimal_value(c));
+        ++digits;
+        if (fraction >= 0) ++fraction;
+    }
+    if (digits <= 15) {
+        const double m = static_cast<double>(mantissa);
+        return fraction > 0 ? m / kPow10[fraction] : m;
+    }
+
     std::string ascii;
     ascii.reserve(static_cast<size_t>(number.size()));
     for (Py_ssize_t i = number.lo; i < number.hi; ++i) {
         const Ch c = d[i];
         if (c == ',') continue;
-        ascii.push_back(c == '.' ? '.' : static_cast<char>('0' + Py_UNICODE_TODECIMAL(c)));
+        ascii.push_back(c == '.' ? '.' : static_cast<char>('0' + decimal_value(c)));
     }
     const double v = PyOS_string_to_double(ascii.c_str(), nullptr, nullptr);
     if (v == -1.0 && PyErr_Occurred()) throw PyError{};

@@ -12,6 +12,10 @@
 
 #include "../refs.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quelm::pricing::chars {
 
 struct Span {
@@ -20,7 +24,10 @@ struct Span {
     bool empty() const { return hi <= lo; }
 };
 
-inline bool is_space(Py_UCS4 c) { return Py_UNICODE_ISSPACE(c); }
+inline bool is_space(Py_UCS4 c) {
+    if (c < 128) return c == ' ' || (c - '\t' < 5u) || (c - 0x1C < 4u);
+    return Py_UNICODE_ISSPACE(c);
+}
 
 inline bool is_digit(Py_UCS4 c) {
     if (c < 128) return c - '0' < 10u;
@@ -75,6 +82,64 @@ bool ascii_lower_contains(const Ch* d, Span s, const char* needle) {
     return false;
 }
 
+// The first position >= pos holding a character that may break a line:
+// one below U+001F, U+0085, U+2028 or U+2029 (is_line_break decides).
+template <class Ch>
+Py_ssize_t next_break_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t len) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) == 1) {
+        const __m128i low = _mm_set1_epi8(0x1E), nel = _mm_set1_epi8(static_cast<char>(0x85));
+        for (; pos + 16 <= len; pos += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(_mm_subs_epu8(v, low), _mm_setzero_si128()),
+                                             _mm_cmpeq_epi8(v, nel));
+            if (const int mask = _mm_movemask_epi8(hit)) return pos + __builtin_ctz(mask);
+        }
+    } else if constexpr (sizeof(Ch) == 2) {
+        const __m128i low = _mm_set1_epi16(0x1E), nel = _mm_set1_epi16(0x85),
+                      even = _mm_set1_epi16(static_cast<short>(0xFFFE)),
+                      sep = _mm_set1_epi16(0x2028);
+        for (; pos + 8 <= len; pos += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
+            const __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi16(_mm_subs_epu16(v, low), _mm_setzero_si128()),
+                             _mm_cmpeq_epi16(v, nel)),
+                _mm_cmpeq_epi16(_mm_and_si128(v, even), sep));
+            if (const int mask = _mm_movemask_epi8(hit)) return pos + __builtin_ctz(mask) / 2;
+        }
+    }
+#endif
+    for (; pos < len; ++pos) {
+        const Py_UCS4 c = d[pos];
+        if (c <= 0x1E || c == 0x85 || c == 0x2028 || c == 0x2029) return pos;
+    }
+    return len;
+}
+
+// The first position in [pos, hi) holding `ch`, or hi.  Vector loads may
+// read on up to `readable` (the end of the text), never past it.
+template <class Ch>
+Py_ssize_t find_char(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch ch) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) <= 2) {
+        constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
+        const __m128i want = sizeof(Ch) == 1 ? _mm_set1_epi8(static_cast<char>(ch))
+                                             : _mm_set1_epi16(static_cast<short>(ch));
+        for (; pos < hi && pos + lanes <= readable; pos += lanes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
+            const int mask = _mm_movemask_epi8(sizeof(Ch) == 1 ? _mm_cmpeq_epi8(v, want)
+                                                               : _mm_cmpeq_epi16(v, want));
+            if (mask) {
+                const Py_ssize_t at = pos + __builtin_ctz(mask) / static_cast<int>(sizeof(Ch));
+                return at < hi ? at : hi;
+            }
+        }
+    }
+#endif
+    while (pos < hi && d[pos] != ch) ++pos;
+    return pos < hi ? pos : hi;
+}
+
 // Iterates over the lines of a text as str.splitlines() splits it.
 template <class Ch>
 class Lines {
@@ -85,8 +150,8 @@ public:
     // the end.  A final line break makes no empty last line.
     bool next(Span& line) {
         if (pos_ >= len_) return false;
-        Py_ssize_t end = pos_;
-        while (end < len_ && !is_line_break(d_[end])) ++end;
+        Py_ssize_t end = next_break_candidate(d_, pos_, len_);
+        while (end < len_ && !is_line_break(d_[end])) end = next_break_candidate(d_, end + 1, len_);
         line = {pos_, end};
         pos_ = end;
         if (pos_ < len_) {

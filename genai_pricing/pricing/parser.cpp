@@ -62,8 +62,7 @@ private:
         while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
         Py_ssize_t start = s.lo;
         for (int k = 0; k < 3; ++k) {
-            Py_ssize_t end = start;
-            while (end < s.hi && d_[end] != '|') ++end;
+            const Py_ssize_t end = chars::find_char(d_, start, s.hi, len_, Ch('|'));
             if (end == s.hi && k < 2) return false;
             cells[k] = chars::strip(d_, {start, end});
             start = end + 1;
@@ -162,7 +161,9 @@ private:
     }
 
     // Stores the rates under the lower-cased name unless both are none.  A
-    // name already present keeps its position and gets the new entry whole.
+    // name already present keeps its position and gets the new rates whole:
+    // its entry, which nothing outside this parse has seen yet, is given
+    // both new values in place.
     void store(Span name, optional<double> prompt, optional<double> completion, LineReport& r) {
         r.prompt = prompt;
         r.completion = completion;
@@ -172,13 +173,24 @@ private:
             return;
         }
         Ref key = lowered(name);
-        Ref entry = Ref::steal(PyDict_New());
-        check(PyDict_SetItem(entry.get(), names::prompt_per_1M, price_object(prompt).get()));
-        check(PyDict_SetItem(entry.get(), names::completion_per_1M, price_object(completion).get()));
-        if (observer_) r.replaced = check(PyDict_Contains(rates_.get(), key.get())) != 0;
-        check(PyDict_SetItem(rates_.get(), key.get(), entry.get()));
+        PyObject* entry = PyDict_GetItemWithError(rates_.get(), key.get());
+        if (entry) {
+            set_rates(entry, prompt, completion);
+            r.replaced = true;
+        } else {
+            if (PyErr_Occurred()) throw PyError{};
+            Ref fresh = Ref::steal(PyDict_New());
+            set_rates(fresh.get(), prompt, completion);
+            check(PyDict_SetItem(rates_.get(), key.get(), fresh.get()));
+        }
         r.outcome = LineOutcome::Stored;
         r.name = std::move(key);
+    }
+
+    static void set_rates(PyObject* entry, const optional<double>& prompt,
+                          const optional<double>& completion) {
+        check(PyDict_SetItem(entry, names::prompt_per_1M, price_object(prompt).get()));
+        check(PyDict_SetItem(entry, names::completion_per_1M, price_object(completion).get()));
     }
 
     PyObject* text_;

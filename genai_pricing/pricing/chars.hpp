@@ -69,13 +69,16 @@ bool is_ascii(const Ch* d, Span s) {
     return true;
 }
 
-// Does `s`, lower-cased, contain the lower-case ASCII `needle`?  Only valid
-// for an ASCII span (non-ASCII text needs the host's full lower-casing).
+// Does `s`, lower-cased, contain `needle` (lower-case ASCII letters)?
+// Only valid for an ASCII span (non-ASCII text needs the host's full
+// lower-casing).
 template <class Ch>
 bool ascii_lower_contains(const Ch* d, Span s, const char* needle) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(std::char_traits<char>::length(needle));
+    const Py_UCS4 first = static_cast<Py_UCS4>(needle[0]);
     for (Py_ssize_t i = s.lo; i + n <= s.hi; ++i) {
-        Py_ssize_t k = 0;
+        if ((d[i] | 0x20u) != first) continue;
+        Py_ssize_t k = 1;
         while (k < n && ascii_lower(d[i + k]) == static_cast<Py_UCS4>(needle[k])) ++k;
         if (k == n) return true;
     }

@@ -75,7 +75,8 @@ private:
             r.kind = LineKind::Separator;
             return;
         }
-        if (is_header(cells)) {
+        const bool name_ascii = chars::is_ascii(d_, cells[0]);
+        if (is_header(cells, name_ascii)) {
             units_.prompt = cell::header_unit(d_, cells[1]);
             units_.completion = cell::header_unit(d_, cells[2]);
             r.kind = LineKind::Header;
@@ -83,8 +84,9 @@ private:
             return;
         }
         r.kind = LineKind::TableRow;
-        store(cells[0], cell::num_with_header(d_, cells[1], Column::Prompt, units_),
-              cell::num_with_header(d_, cells[2], Column::Completion, units_), r);
+        r.prompt = cell::num_with_header(d_, cells[1], Column::Prompt, units_);
+        r.completion = cell::num_with_header(d_, cells[2], Column::Completion, units_);
+        store(cells[0], name_ascii, r);
     }
 
     void free_text(Span s, LineReport& r) {
@@ -92,8 +94,9 @@ private:
         r.outcome = LineOutcome::NoMatch;
         const auto line = freetext::match_model_line(d_, s);
         if (!line) return;
-        store(line->name, price_after(line->rest, "prompt"), price_after(line->rest, "completion"),
-              r);
+        r.prompt = price_after(line->rest, "prompt");
+        r.completion = price_after(line->rest, "completion");
+        store(line->name, chars::is_ascii(d_, line->name), r);
     }
 
     optional<double> price_after(Span rest, const char* label) const {
@@ -115,15 +118,15 @@ private:
 
     // The first cell names the model and the second or third a price column,
     // all compared lower-cased.
-    bool is_header(const Span (&cells)[3]) const {
-        if (!lower_contains(cells[0], "model", nullptr)) return false;
-        return lower_contains(cells[1], "prompt", "completion") ||
-               lower_contains(cells[2], "prompt", "completion");
+    bool is_header(const Span (&cells)[3], bool name_ascii) const {
+        if (!lower_contains(cells[0], name_ascii, "model", nullptr)) return false;
+        return lower_contains(cells[1], chars::is_ascii(d_, cells[1]), "prompt", "completion") ||
+               lower_contains(cells[2], chars::is_ascii(d_, cells[2]), "prompt", "completion");
     }
 
     // Does the lower-cased `s` contain `a` (or `b`, when given)?
-    bool lower_contains(Span s, const char* a, const char* b) const {
-        if (chars::is_ascii(d_, s))
+    bool lower_contains(Span s, bool ascii, const char* a, const char* b) const {
+        if (ascii)
             return chars::ascii_lower_contains(d_, s, a) ||
                    (b && chars::ascii_lower_contains(d_, s, b));
         // Lower-casing beyond ASCII may change lengths ("İ" becomes two code
@@ -148,8 +151,8 @@ private:
     }
 
     // str.lower() of a piece of the document, as a new str.
-    Ref lowered(Span s) const {
-        if (!chars::is_ascii(d_, s)) return lower_non_ascii(s);
+    Ref lowered(Span s, bool ascii) const {
+        if (!ascii) return lower_non_ascii(s);
         Ref out = Ref::steal(PyUnicode_New(s.size(), 127));
         Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
         for (Py_ssize_t i = s.lo; i < s.hi; ++i) *o++ = static_cast<Py_UCS1>(chars::ascii_lower(d_[i]));
@@ -160,37 +163,36 @@ private:
         return v ? Ref::steal(PyFloat_FromDouble(*v)) : Ref::none();
     }
 
-    // Stores the rates under the lower-cased name unless both are none.  A
+    // Stores the rates found (r.prompt, r.completion) under the lower-cased
+    // name unless both are none.  A
     // name already present keeps its position and gets the new rates whole:
-    // its entry, which nothing outside this parse has seen yet, is given
-    // both new values in place.
-    void store(Span name, optional<double> prompt, optional<double> completion, LineReport& r) {
-        r.prompt = prompt;
-        r.completion = completion;
+    // its entry, which nothing outside this parse has seen yet, takes both
+    // new values in place.
+    void store(Span name, bool name_ascii, LineReport& r) {
+        const optional<double>& prompt = r.prompt;
+        const optional<double>& completion = r.completion;
         if (!prompt && !completion) {
             r.outcome = LineOutcome::NoPrice;
-            if (observer_) r.name = lowered(name);
+            if (observer_) r.name = lowered(name, name_ascii);
             return;
         }
-        Ref key = lowered(name);
-        PyObject* entry = PyDict_GetItemWithError(rates_.get(), key.get());
-        if (entry) {
-            set_rates(entry, prompt, completion);
+        Ref key = lowered(name, name_ascii);
+        const Ref p = price_object(prompt), c = price_object(completion);
+        const Ref fresh = Ref::steal(PyDict_New());
+        set_rates(fresh.get(), p, c);
+        // One lookup for a new name; a repeated one gets its values in place.
+        PyObject* entry = check(PyDict_SetDefault(rates_.get(), key.get(), fresh.get()));
+        if (entry != fresh.get()) {
+            set_rates(entry, p, c);
             r.replaced = true;
-        } else {
-            if (PyErr_Occurred()) throw PyError{};
-            Ref fresh = Ref::steal(PyDict_New());
-            set_rates(fresh.get(), prompt, completion);
-            check(PyDict_SetItem(rates_.get(), key.get(), fresh.get()));
         }
         r.outcome = LineOutcome::Stored;
         r.name = std::move(key);
     }
 
-    static void set_rates(PyObject* entry, const optional<double>& prompt,
-                          const optional<double>& completion) {
-        check(PyDict_SetItem(entry, names::prompt_per_1M, price_object(prompt).get()));
-        check(PyDict_SetItem(entry, names::completion_per_1M, price_object(completion).get()));
+    static void set_rates(PyObject* entry, const Ref& prompt, const Ref& completion) {
+        check(PyDict_SetItem(entry, names::prompt_per_1M, prompt.get()));
+        check(PyDict_SetItem(entry, names::completion_per_1M, completion.get()));
     }
 
     PyObject* text_;

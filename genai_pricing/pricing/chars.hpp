@@ -64,9 +64,9 @@ Py_ssize_t skip_space(const Ch* d, Py_ssize_t pos, Py_ssize_t hi) {
 
 template <class Ch>
 bool is_ascii(const Ch* d, Span s) {
-    for (Py_ssize_t i = s.lo; i < s.hi; ++i)
-        if (d[i] >= 128) return false;
-    return true;
+    Ch seen = 0;  // no early exit: the loop vectorises
+    for (Py_ssize_t i = s.lo; i < s.hi; ++i) seen |= d[i];
+    return seen < 128;
 }
 
 // Does `s`, lower-cased, contain `needle` (lower-case ASCII letters)?

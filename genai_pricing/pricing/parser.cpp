@@ -3,6 +3,7 @@
 #include "parser.hpp"
 
 #include "../unicode.hpp"
+#include "entries.hpp"
 #include "freetext.hpp"
 
 namespace quelm::pricing {
@@ -18,8 +19,7 @@ public:
         : text_(text),
           d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
           len_(PyUnicode_GET_LENGTH(text)),
-          observer_(observer),
-          rates_(Ref::steal(PyDict_New())) {}
+          observer_(observer) {}
 
     Ref run() {
         chars::Lines<Ch> lines(d_, len_);
@@ -36,7 +36,7 @@ public:
                 observer_->on_line(report);
             }
         }
-        return std::move(rates_);
+        return entries_.build();
     }
 
 private:
@@ -159,47 +159,36 @@ private:
         return out;
     }
 
-    static Ref price_object(const optional<double>& v) {
-        return v ? Ref::steal(PyFloat_FromDouble(*v)) : Ref::none();
-    }
-
     // Stores the rates found (r.prompt, r.completion) under the lower-cased
-    // name unless both are none.  A
-    // name already present keeps its position and gets the new rates whole:
-    // its entry, which nothing outside this parse has seen yet, takes both
-    // new values in place.
+    // name unless both are none.
     void store(Span name, bool name_ascii, LineReport& r) {
-        const optional<double>& prompt = r.prompt;
-        const optional<double>& completion = r.completion;
-        if (!prompt && !completion) {
+        if (!r.prompt && !r.completion) {
             r.outcome = LineOutcome::NoPrice;
             if (observer_) r.name = lowered(name, name_ascii);
             return;
         }
-        Ref key = lowered(name, name_ascii);
-        const Ref p = price_object(prompt), c = price_object(completion);
-        const Ref fresh = Ref::steal(PyDict_New());
-        set_rates(fresh.get(), p, c);
-        // One lookup for a new name; a repeated one gets its values in place.
-        PyObject* entry = check(PyDict_SetDefault(rates_.get(), key.get(), fresh.get()));
-        if (entry != fresh.get()) {
-            set_rates(entry, p, c);
-            r.replaced = true;
+        Ref lowered_name;
+        if (name_ascii) {
+            EntryTable::key_of_ascii_begin(key_);
+            key_.resize(1 + static_cast<size_t>(name.size()));
+            char* out = key_.data() + 1;
+            for (Py_ssize_t i = name.lo; i < name.hi; ++i)
+                *out++ = static_cast<char>(chars::ascii_lower(d_[i]));
+        } else {
+            lowered_name = lower_non_ascii(name);
+            EntryTable::key_of_str(lowered_name.get(), key_);
         }
+        r.replaced = entries_.store(key_, lowered_name, r.prompt, r.completion);
         r.outcome = LineOutcome::Stored;
-        r.name = std::move(key);
-    }
-
-    static void set_rates(PyObject* entry, const Ref& prompt, const Ref& completion) {
-        check(PyDict_SetItem(entry, names::prompt_per_1M, prompt.get()));
-        check(PyDict_SetItem(entry, names::completion_per_1M, completion.get()));
+        if (observer_) r.name = lowered_name ? lowered_name : lowered(name, true);
     }
 
     PyObject* text_;
     const Ch* d_;
     Py_ssize_t len_;
     LineObserver* observer_;
-    Ref rates_;
+    EntryTable entries_;
+    std::string key_;  // scratch: the canonical key of the name being stored
     HeaderUnits units_;  // persist across the whole document
 };
 

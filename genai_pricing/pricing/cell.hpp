@@ -122,14 +122,14 @@ struct Markers {
 
 // Finds the markers "/" or "per\s+", then "\s*1\s*" and the unit letter
 // followed by a word boundary.  The end of the span counts as the end of the
-// text for that boundary.  Each whitespace run is walked by at most one
+// text for that boundary; `readable` is the end of the whole text.  Each whitespace run is walked by at most one
 // marker candidate, so the scan stays linear.
 template <class Ch>
-Markers find_markers(const Ch* d, Span s) {
+Markers find_markers(const Ch* d, Span s, Py_ssize_t readable) {
     Markers found;
-    for (Py_ssize_t p = s.lo; p < s.hi; ++p) {
+    for (Py_ssize_t p = s.lo; (p = chars::find_either(d, p, s.hi, readable, Ch('/'), Ch('p'))) < s.hi;
+         ++p) {
         const Ch c = d[p];
-        if (c != '/' && c != 'p') continue;
         Py_ssize_t x;
         if (c == '/') {
             x = skip_space(d, p + 1, s.hi);
@@ -152,14 +152,14 @@ Markers find_markers(const Ch* d, Span s) {
 }
 
 // `_cell_to_per_1m(cell, default_unit)`: nullopt when the text holds no
-// number.
+// number.  `readable` is the end of the text that holds the cell.
 template <class Ch>
-std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Unit default_unit) {
+std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Py_ssize_t readable, Unit default_unit) {
     // The leftmost number; a "$" before it changes nothing.
     Span number;
-    for (Py_ssize_t p = cell.lo; p < cell.hi;) {
+    for (Py_ssize_t p = cell.lo; (p = chars::find_number_candidate(d, p, cell.hi, readable)) < cell.hi;) {
         const Ch c = d[p];
-        if (!is_digit(c) && c != ',' && c != '.') {
+        if (c >= 128 && !is_digit(c)) {
             ++p;
             continue;
         }
@@ -168,7 +168,7 @@ std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Unit default_unit) 
     }
     if (number.empty()) return std::nullopt;
     const double val = number_value(d, number);
-    const Markers markers = find_markers(d, cell);
+    const Markers markers = find_markers(d, cell, readable);
     if (markers.per_thousand) return val * 1000.0;
     if (markers.per_million) return val;
     if (default_unit == Unit::PerThousand) return val * 1000.0;
@@ -177,8 +177,9 @@ std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Unit default_unit) 
 
 // `_num_with_header(x, which)`: the cell under its column's header unit.
 template <class Ch>
-std::optional<double> num_with_header(const Ch* d, Span x, Column which, const HeaderUnits& units) {
-    return cell_to_per_1m(d, x, which == Column::Prompt ? units.prompt : units.completion);
+std::optional<double> num_with_header(const Ch* d, Span x, Py_ssize_t readable, Column which,
+                                      const HeaderUnits& units) {
+    return cell_to_per_1m(d, x, readable, which == Column::Prompt ? units.prompt : units.completion);
 }
 
 // The unit tag a header cell states: "1k" if it holds 1\s*[kK], otherwise

@@ -119,28 +119,75 @@ Py_ssize_t next_break_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t len) {
     return len;
 }
 
-// The first position in [pos, hi) holding `ch`, or hi.  Vector loads may
-// read on up to `readable` (the end of the text), never past it.
+// The first position in [pos, hi) holding `a` or `b`, or hi.  Vector loads
+// may read on up to `readable` (the end of the text), never past it.
 template <class Ch>
-Py_ssize_t find_char(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch ch) {
+Py_ssize_t find_either(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch a,
+                       Ch b) {
 #if defined(__SSE2__)
     if constexpr (sizeof(Ch) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
-        const __m128i want = sizeof(Ch) == 1 ? _mm_set1_epi8(static_cast<char>(ch))
-                                             : _mm_set1_epi16(static_cast<short>(ch));
+        const bool wide = sizeof(Ch) == 2;
+        const __m128i va = wide ? _mm_set1_epi16(static_cast<short>(a)) : _mm_set1_epi8(static_cast<char>(a));
+        const __m128i vb = wide ? _mm_set1_epi16(static_cast<short>(b)) : _mm_set1_epi8(static_cast<char>(b));
         for (; pos < hi && pos + lanes <= readable; pos += lanes) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
-            const int mask = _mm_movemask_epi8(sizeof(Ch) == 1 ? _mm_cmpeq_epi8(v, want)
-                                                               : _mm_cmpeq_epi16(v, want));
-            if (mask) {
+            const __m128i hit = wide ? _mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb))
+                                     : _mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb));
+            if (const int mask = _mm_movemask_epi8(hit)) {
                 const Py_ssize_t at = pos + __builtin_ctz(mask) / static_cast<int>(sizeof(Ch));
                 return at < hi ? at : hi;
             }
         }
     }
 #endif
-    while (pos < hi && d[pos] != ch) ++pos;
+    while (pos < hi && d[pos] != a && d[pos] != b) ++pos;
     return pos < hi ? pos : hi;
+}
+
+// The first position in [pos, hi) holding an ASCII digit, "," or "." or a
+// non-ASCII character (which may be a digit of another script), or hi.
+template <class Ch>
+Py_ssize_t find_number_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) <= 2) {
+        constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
+        for (; pos < hi && pos + lanes <= readable; pos += lanes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
+            __m128i hit;
+            if constexpr (sizeof(Ch) == 1) {
+                // Signed bytes: non-ASCII ones are negative.
+                const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)),
+                                                    _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+                hit = _mm_or_si128(_mm_or_si128(digit, _mm_cmplt_epi8(v, _mm_setzero_si128())),
+                                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')),
+                                                _mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+            } else {
+                const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('0' - 1)),
+                                                    _mm_cmplt_epi16(v, _mm_set1_epi16('9' + 1)));
+                const __m128i wide = _mm_or_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(127)),
+                                                  _mm_cmplt_epi16(v, _mm_setzero_si128()));
+                hit = _mm_or_si128(_mm_or_si128(digit, wide),
+                                   _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(',')),
+                                                _mm_cmpeq_epi16(v, _mm_set1_epi16('.'))));
+            }
+            if (const int mask = _mm_movemask_epi8(hit)) {
+                const Py_ssize_t at = pos + __builtin_ctz(mask) / static_cast<int>(sizeof(Ch));
+                return at < hi ? at : hi;
+            }
+        }
+    }
+#endif
+    for (; pos < hi; ++pos) {
+        const Py_UCS4 c = d[pos];
+        if (c - '0' < 10u || c == ',' || c == '.' || c >= 128) return pos;
+    }
+    return hi;
+}
+
+template <class Ch>
+Py_ssize_t find_char(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch ch) {
+    return find_either(d, pos, hi, readable, ch, ch);
 }
 
 // Iterates over the lines of a text as str.splitlines() splits it.

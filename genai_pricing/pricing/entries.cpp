@@ -1,9 +1,31 @@
 // The native entry table of a parse (see entries.hpp).
 #include "entries.hpp"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace quelm::pricing {
+namespace {
+
+// No price is NaN (prices are read from digits), so NaN stands for none.
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
+double packed(const std::optional<double>& v) { return v ? *v : kNone; }
+
+Ref price_object(double v) {
+    return std::isnan(v) ? Ref::none() : Ref::steal(PyFloat_FromDouble(v));
+}
+
+}  // namespace
+
+EntryTable::EntryTable(size_t expected) {
+    size_t size = 64;
+    while (size < expected * 2) size *= 2;
+    slots_.assign(size, 0);
+    entries_.reserve(expected);
+    hashes_.reserve(expected);
+}
 
 std::uint64_t EntryTable::hash_of(const std::string& key) {
     // FNV-1a over 8-byte words, with a final mix.
@@ -29,7 +51,7 @@ void EntryTable::key_of_str(PyObject* lowered, std::string& key) {
 }
 
 void EntryTable::grow() {
-    const size_t size = slots_.empty() ? 64 : slots_.size() * 2;
+    const size_t size = slots_.size() * 2;
     slots_.assign(size, 0);
     const size_t mask = size - 1;
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -51,32 +73,27 @@ bool EntryTable::store(const std::string& key, Ref name, std::optional<double> p
         if ((slots_[s] & ~0xFFFFFFFFull) != tag) continue;
         Entry& e = entries_[(slots_[s] & 0xFFFFFFFFull) - 1];
         if (e.key_size == key.size() && std::memcmp(keys_.data() + e.key_at, key.data(), key.size()) == 0) {
-            e.prompt = prompt;
-            e.completion = completion;
+            e.prompt = packed(prompt);
+            e.completion = packed(completion);
             return true;
         }
     }
-    if (entries_.size() >= UINT32_MAX - 1) {
+    if (entries_.size() >= UINT32_MAX - 1 || keys_.size() + key.size() >= UINT32_MAX) {
         PyErr_NoMemory();
         throw PyError{};
     }
-    entries_.push_back(Entry{keys_.size(), key.size(), std::move(name), prompt, completion});
+    entries_.push_back(Entry{static_cast<std::uint32_t>(keys_.size()),
+                             static_cast<std::uint32_t>(key.size()), std::move(name),
+                             packed(prompt), packed(completion)});
     hashes_.push_back(h);
     keys_ += key;
     slots_[s] = tag | entries_.size();
     return false;
 }
 
-namespace {
-
-Ref price_object(const std::optional<double>& v) {
-    return v ? Ref::steal(PyFloat_FromDouble(*v)) : Ref::none();
-}
-
-}  // namespace
-
 Ref EntryTable::build() const {
-    Ref rates = Ref::steal(PyDict_New());
+    // Sized once for all the names: no rehashing while it fills.
+    Ref rates = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries_.size())));
     for (const Entry& e : entries_) {
         Ref name = e.name;
         if (!name) {  // an ASCII name: the key's characters after the kind

@@ -18,6 +18,9 @@ namespace quelm::pricing {
 
 class EntryTable {
 public:
+    // `expected`: a guess at the number of names, to size the table once.
+    explicit EntryTable(size_t expected);
+
     // Stores the rates under a lower-cased name given by its canonical
     // bytes (see key_of); `name` is the lower-cased str when one was made
     // (non-ASCII names), otherwise empty.  True when the name was present.
@@ -36,16 +39,16 @@ public:
 
 private:
     struct Entry {
-        size_t key_at, key_size;  // in keys_
+        std::uint32_t key_at, key_size;  // in keys_
         Ref name;
-        std::optional<double> prompt, completion;
+        double prompt, completion;  // kNone for none
     };
 
     static std::uint64_t hash_of(const std::string& key);
     void grow();
 
     std::vector<Entry> entries_;
-    std::string keys_;  // every entry's key, one after the other
+    std::string keys_;  // every entry's key, one after the other (< 4 GiB)
     // Open addressing: 0 is a free slot, otherwise the high 32 bits of the
     // key's hash and, below them, the entry index + 1.
     std::vector<std::uint64_t> slots_;

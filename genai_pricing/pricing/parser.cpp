@@ -19,7 +19,8 @@ public:
         : text_(text),
           d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
           len_(PyUnicode_GET_LENGTH(text)),
-          observer_(observer) {}
+          observer_(observer),
+          entries_(static_cast<size_t>(len_ / 64)) {}
 
     Ref run() {
         chars::Lines<Ch> lines(d_, len_);
@@ -84,8 +85,8 @@ private:
             return;
         }
         r.kind = LineKind::TableRow;
-        r.prompt = cell::num_with_header(d_, cells[1], Column::Prompt, units_);
-        r.completion = cell::num_with_header(d_, cells[2], Column::Completion, units_);
+        r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
+        r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
         store(cells[0], name_ascii, r);
     }
 
@@ -102,7 +103,7 @@ private:
     optional<double> price_after(Span rest, const char* label) const {
         const auto captured = freetext::find_price(d_, rest, label);
         if (!captured) return std::nullopt;
-        return cell::cell_to_per_1m(d_, *captured, Unit::None);
+        return cell::cell_to_per_1m(d_, *captured, len_, Unit::None);
     }
 
     // A full match of ":?-{3,}:?".

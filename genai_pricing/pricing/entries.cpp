@@ -62,10 +62,15 @@ void EntryTable::grow() {
     }
 }
 
-bool EntryTable::store(const std::string& key, Ref name, std::optional<double> prompt,
-                       std::optional<double> completion) {
-    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+std::uint32_t EntryTable::prepare(const std::string& key) const {
     const std::uint32_t h = static_cast<std::uint32_t>(hash_of(key) >> 32);
+    __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+    return h;
+}
+
+bool EntryTable::store(const std::string& key, std::uint32_t h, Ref name,
+                       std::optional<double> prompt, std::optional<double> completion) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
     const std::uint64_t tag = static_cast<std::uint64_t>(h) << 32;
     const size_t mask = slots_.size() - 1;
     size_t s = h & mask;

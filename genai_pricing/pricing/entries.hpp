@@ -21,11 +21,17 @@ public:
     // `expected`: a guess at the number of names, to size the table once.
     explicit EntryTable(size_t expected);
 
+    // The hash of a key (see key_of_*); also starts loading the table slot
+    // where its lookup begins, so that work done before store() hides the
+    // memory latency.
+    std::uint32_t prepare(const std::string& key) const;
+
     // Stores the rates under a lower-cased name given by its canonical
-    // bytes (see key_of); `name` is the lower-cased str when one was made
-    // (non-ASCII names), otherwise empty.  True when the name was present.
-    bool store(const std::string& key, Ref name, std::optional<double> prompt,
-               std::optional<double> completion);
+    // bytes and their prepared hash; `name` is the lower-cased str when one
+    // was made (non-ASCII names), otherwise empty.  True when the name was
+    // present.
+    bool store(const std::string& key, std::uint32_t hash, Ref name,
+               std::optional<double> prompt, std::optional<double> completion);
 
     // The PricingTable.
     Ref build() const;

@@ -85,9 +85,10 @@ private:
             return;
         }
         r.kind = LineKind::TableRow;
+        const bool keyed = name_ascii && prepare_ascii_key(cells[0]);
         r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
         r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
-        store(cells[0], name_ascii, r);
+        store(cells[0], name_ascii, keyed, r);
     }
 
     void free_text(Span s, LineReport& r) {
@@ -97,7 +98,7 @@ private:
         if (!line) return;
         r.prompt = price_after(line->rest, "prompt");
         r.completion = price_after(line->rest, "completion");
-        store(line->name, chars::is_ascii(d_, line->name), r);
+        store(line->name, chars::is_ascii(d_, line->name), false, r);
     }
 
     optional<double> price_after(Span rest, const char* label) const {
@@ -160,9 +161,21 @@ private:
         return out;
     }
 
+    // key_ := the canonical key of an ASCII name, and hash_ its hash, whose
+    // table slot starts loading now.  Always true.
+    bool prepare_ascii_key(Span name) {
+        EntryTable::key_of_ascii_begin(key_);
+        key_.resize(1 + static_cast<size_t>(name.size()));
+        char* out = key_.data() + 1;
+        for (Py_ssize_t i = name.lo; i < name.hi; ++i)
+            *out++ = static_cast<char>(chars::ascii_lower(d_[i]));
+        hash_ = entries_.prepare(key_);
+        return true;
+    }
+
     // Stores the rates found (r.prompt, r.completion) under the lower-cased
-    // name unless both are none.
-    void store(Span name, bool name_ascii, LineReport& r) {
+    // name unless both are none.  `keyed`: key_ and hash_ already hold it.
+    void store(Span name, bool name_ascii, bool keyed, LineReport& r) {
         if (!r.prompt && !r.completion) {
             r.outcome = LineOutcome::NoPrice;
             if (observer_) r.name = lowered(name, name_ascii);
@@ -170,16 +183,13 @@ private:
         }
         Ref lowered_name;
         if (name_ascii) {
-            EntryTable::key_of_ascii_begin(key_);
-            key_.resize(1 + static_cast<size_t>(name.size()));
-            char* out = key_.data() + 1;
-            for (Py_ssize_t i = name.lo; i < name.hi; ++i)
-                *out++ = static_cast<char>(chars::ascii_lower(d_[i]));
+            if (!keyed) prepare_ascii_key(name);
         } else {
             lowered_name = lower_non_ascii(name);
             EntryTable::key_of_str(lowered_name.get(), key_);
+            hash_ = entries_.prepare(key_);
         }
-        r.replaced = entries_.store(key_, lowered_name, r.prompt, r.completion);
+        r.replaced = entries_.store(key_, hash_, lowered_name, r.prompt, r.completion);
         r.outcome = LineOutcome::Stored;
         if (observer_) r.name = lowered_name ? lowered_name : lowered(name, true);
     }
@@ -189,7 +199,8 @@ private:
     Py_ssize_t len_;
     LineObserver* observer_;
     EntryTable entries_;
-    std::string key_;  // scratch: the canonical key of the name being stored
+    std::string key_;      // scratch: the canonical key of the name being stored
+    std::uint32_t hash_ = 0;  // and its hash
     HeaderUnits units_;  // persist across the whole document
 };
 

@@ -45,26 +45,44 @@ inline int decimal_value(Py_UCS4 c) {
 // float() of an ASCII number: digits, at most one point (cell.cpp).
 double ascii_to_double(const char* text);
 
+// The digits of a matched number, gathered while it is matched.
+struct Digits {
+    std::uint64_t mantissa = 0;  // of the first 16 digits
+    int count = 0;               // all digits
+    int fraction = 0;            // digits after the point
+};
+
 // The match of `[\d,]*\.?\d+` anchored at `pos` (the one re settles on
 // first, backtracking included).  On failure `number` is left empty and the
 // return value is the first position after `pos` where a match may start:
 // no position in between can begin one.
 template <class Ch>
-Py_ssize_t number_at(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Span& number) {
+Py_ssize_t number_at(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Span& number,
+                     Digits& digits) {
     // [\d,]* takes the whole run first; then \.?\d+ is tried after it, and
     // on failure the run gives back characters until \d+ finds a digit,
     // which is the run's last digit.
+    digits = Digits{};
+    auto take = [&digits](Ch c) {
+        if (++digits.count <= 16)
+            digits.mantissa = digits.mantissa * 10 + static_cast<std::uint64_t>(decimal_value(c));
+    };
     Py_ssize_t run = pos, last_digit = -1;
     for (; run < hi; ++run) {
         const Ch c = d[run];
-        if (is_digit(c))
+        if (is_digit(c)) {
+            take(c);
             last_digit = run;
-        else if (c != ',')
+        } else if (c != ',') {
             break;
+        }
     }
     if (run + 1 < hi && d[run] == '.' && is_digit(d[run + 1])) {
-        Py_ssize_t end = run + 2;
-        while (end < hi && is_digit(d[end])) ++end;
+        Py_ssize_t end = run + 1;
+        for (; end < hi && is_digit(d[end]); ++end) {
+            take(d[end]);
+            ++digits.fraction;
+        }
         number = {pos, end};
         return end;
     }
@@ -81,29 +99,15 @@ Py_ssize_t number_at(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Span& number) {
 // The numeric value of a matched number: commas dropped, every Unicode
 // decimal digit taken at its value, converted as float() converts.
 template <class Ch>
-double number_value(const Ch* d, Span number) {
-    // Up to 15 digits with at most 15 after the point: the digits and the
-    // power of ten are exact doubles, so one division rounds correctly,
-    // which is what float() gives.  Longer numbers take the host's own
-    // conversion.
+double number_value(const Ch* d, Span number, const Digits& digits) {
+    // Up to 15 digits: the digits and the power of ten are exact doubles, so
+    // one division rounds correctly, which is what float() gives.  Longer
+    // numbers take the host's own conversion.
     static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    std::uint64_t mantissa = 0;
-    int digits = 0, fraction = -1;
-    for (Py_ssize_t i = number.lo; i < number.hi; ++i) {
-        const Ch c = d[i];
-        if (c == ',') continue;
-        if (c == '.') {
-            fraction = 0;
-            continue;
-        }
-        if (++digits > 15) break;
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(decimal_value(c));
-        if (fraction >= 0) ++fraction;
-    }
-    if (digits <= 15) {
-        const double m = static_cast<double>(mantissa);
-        return fraction > 0 ? m / kPow10[fraction] : m;
+    if (digits.count <= 15) {
+        const double m = static_cast<double>(digits.mantissa);
+        return digits.fraction > 0 ? m / kPow10[digits.fraction] : m;
     }
     std::string ascii;
     ascii.reserve(static_cast<size_t>(number.size()));
@@ -157,17 +161,18 @@ template <class Ch>
 std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Py_ssize_t readable, Unit default_unit) {
     // The leftmost number; a "$" before it changes nothing.
     Span number;
+    Digits digits;
     for (Py_ssize_t p = cell.lo; (p = chars::find_number_candidate(d, p, cell.hi, readable)) < cell.hi;) {
         const Ch c = d[p];
         if (c >= 128 && !is_digit(c)) {
             ++p;
             continue;
         }
-        p = number_at(d, p, cell.hi, number);
+        p = number_at(d, p, cell.hi, number, digits);
         if (!number.empty()) break;
     }
     if (number.empty()) return std::nullopt;
-    const double val = number_value(d, number);
+    const double val = number_value(d, number, digits);
     const Markers markers = find_markers(d, cell, readable);
     if (markers.per_thousand) return val * 1000.0;
     if (markers.per_million) return val;

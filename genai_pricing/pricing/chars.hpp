@@ -69,6 +69,45 @@ bool is_ascii(const Ch* d, Span s) {
     return seen < 128;
 }
 
+// Writes the ASCII lower-case of `s` to `out` (s.size() bytes) and tells
+// whether `s` is all ASCII; when it is not, `out` holds nothing usable.
+template <class Ch>
+bool lower_ascii(const Ch* d, Span s, char* out) {
+    Py_ssize_t i = s.lo;
+    bool ascii = true;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) <= 2) {
+        constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
+        __m128i seen = _mm_setzero_si128();
+        for (; i + lanes <= s.hi; i += lanes, out += lanes) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+            seen = _mm_or_si128(seen, v);
+            if constexpr (sizeof(Ch) == 1) {
+                // Signed bytes: non-ASCII ones are negative, never "A".."Z".
+                const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('A' - 1)),
+                                                    _mm_cmplt_epi8(v, _mm_set1_epi8('Z' + 1)));
+                v = _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+            } else {
+                const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16('A' - 1)),
+                                                    _mm_cmplt_epi16(v, _mm_set1_epi16('Z' + 1)));
+                v = _mm_add_epi16(v, _mm_and_si128(upper, _mm_set1_epi16(0x20)));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
+            }
+        }
+        const __m128i high = sizeof(Ch) == 1 ? seen : _mm_and_si128(seen, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        ascii = sizeof(Ch) == 1 ? _mm_movemask_epi8(high) == 0
+                                : _mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
+    Ch seen = 0;
+    for (; i < s.hi; ++i) {
+        seen |= d[i];
+        *out++ = static_cast<char>(ascii_lower(d[i]));
+    }
+    return ascii && seen < 128;
+}
+
 // Does `s`, lower-cased, contain `needle` (lower-case ASCII letters)?
 // Only valid for an ASCII span (non-ASCII text needs the host's full
 // lower-casing).

@@ -97,7 +97,8 @@ std::optional<Span> find_price(const Ch* d, Span rest, const char* label) {
             if (is_digit(d[dollar])) last_digit = dollar;
         if (dollar < hi) {
             Span number;
-            cell::number_at(d, dollar + 1, hi, number);
+            cell::Digits digits;
+            cell::number_at(d, dollar + 1, hi, number, digits);
             if (!number.empty()) return up_to_comma(d, number.lo, number.hi, hi);
         }
         // From the last digit, the number can only be that digit (commas

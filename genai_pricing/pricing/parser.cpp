@@ -20,7 +20,7 @@ public:
           d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
           len_(PyUnicode_GET_LENGTH(text)),
           observer_(observer),
-          entries_(static_cast<size_t>(len_ / 64)) {}
+          entries_(d_, static_cast<size_t>(len_ / 64)) {}
 
     Ref run() {
         chars::Lines<Ch> lines(d_, len_);
@@ -77,7 +77,7 @@ private:
             return;
         }
         const bool name_ascii = chars::is_ascii(d_, cells[0]);
-        if (is_header(cells, name_ascii)) {
+        if (lower_contains(cells[0], name_ascii, "model", nullptr) && names_price_column(cells)) {
             units_.prompt = cell::header_unit(d_, cells[1]);
             units_.completion = cell::header_unit(d_, cells[2]);
             r.kind = LineKind::Header;
@@ -85,10 +85,10 @@ private:
             return;
         }
         r.kind = LineKind::TableRow;
-        const bool keyed = name_ascii && prepare_ascii_key(cells[0]);
+        if (name_ascii) hash_ = entries_.prepare_ascii(cells[0]);
         r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
         r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
-        store(cells[0], name_ascii, keyed, r);
+        store(cells[0], name_ascii, name_ascii, r);
     }
 
     void free_text(Span s, LineReport& r) {
@@ -118,10 +118,9 @@ private:
         return p == c.hi;
     }
 
-    // The first cell names the model and the second or third a price column,
-    // all compared lower-cased.
-    bool is_header(const Span (&cells)[3], bool name_ascii) const {
-        if (!lower_contains(cells[0], name_ascii, "model", nullptr)) return false;
+    // A header row names the model in its first cell (tested by the caller)
+    // and a price column in its second or third, all compared lower-cased.
+    bool names_price_column(const Span (&cells)[3]) const {
         return lower_contains(cells[1], chars::is_ascii(d_, cells[1]), "prompt", "completion") ||
                lower_contains(cells[2], chars::is_ascii(d_, cells[2]), "prompt", "completion");
     }
@@ -161,46 +160,33 @@ private:
         return out;
     }
 
-    // key_ := the canonical key of an ASCII name, and hash_ its hash, whose
-    // table slot starts loading now.  Always true.
-    bool prepare_ascii_key(Span name) {
-        EntryTable::key_of_ascii_begin(key_);
-        key_.resize(1 + static_cast<size_t>(name.size()));
-        char* out = key_.data() + 1;
-        for (Py_ssize_t i = name.lo; i < name.hi; ++i)
-            *out++ = static_cast<char>(chars::ascii_lower(d_[i]));
-        hash_ = entries_.prepare(key_);
-        return true;
-    }
-
     // Stores the rates found (r.prompt, r.completion) under the lower-cased
-    // name unless both are none.  `keyed`: key_ and hash_ already hold it.
+    // name unless both are none.  `keyed`: hash_ already holds the hash of
+    // the (ASCII) name.
     void store(Span name, bool name_ascii, bool keyed, LineReport& r) {
         if (!r.prompt && !r.completion) {
             r.outcome = LineOutcome::NoPrice;
             if (observer_) r.name = lowered(name, name_ascii);
             return;
         }
-        Ref lowered_name;
         if (name_ascii) {
-            if (!keyed) prepare_ascii_key(name);
+            if (!keyed) hash_ = entries_.prepare_ascii(name);
+            r.replaced = entries_.store_ascii(name, hash_, r.prompt, r.completion);
+            if (observer_) r.name = lowered(name, true);
         } else {
-            lowered_name = lower_non_ascii(name);
-            EntryTable::key_of_str(lowered_name.get(), key_);
-            hash_ = entries_.prepare(key_);
+            Ref lowered_name = lower_non_ascii(name);
+            if (observer_) r.name = lowered_name;
+            r.replaced = entries_.store_lowered(std::move(lowered_name), r.prompt, r.completion);
         }
-        r.replaced = entries_.store(key_, hash_, lowered_name, r.prompt, r.completion);
         r.outcome = LineOutcome::Stored;
-        if (observer_) r.name = lowered_name ? lowered_name : lowered(name, true);
     }
 
     PyObject* text_;
     const Ch* d_;
     Py_ssize_t len_;
     LineObserver* observer_;
-    EntryTable entries_;
-    std::string key_;      // scratch: the canonical key of the name being stored
-    std::uint32_t hash_ = 0;  // and its hash
+    EntryTable<Ch> entries_;
+    std::uint32_t hash_ = 0;  // of the ASCII name being stored
     HeaderUnits units_;  // persist across the whole document
 };
 

@@ -33,11 +33,15 @@ bool label_at(const Ch* d, Py_ssize_t pos, const char* label, Py_ssize_t n) {
     return true;
 }
 
-// The first position >= pos where `label` starts, or -1.
+// The first position >= pos where `label` starts, or -1.  Only ASCII
+// letters match the labels' first letters ("p", "c") case-insensitively, so
+// candidates are found by a plain search for both cases.
 template <class Ch>
-Py_ssize_t find_label(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, const char* label,
-                      Py_ssize_t n) {
-    for (; pos + n <= hi; ++pos)
+Py_ssize_t find_label(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable,
+                      const char* label, Py_ssize_t n) {
+    const Ch lower = static_cast<Ch>(label[0]), upper = static_cast<Ch>(label[0] - 'a' + 'A');
+    const Py_ssize_t last = hi - n + 1;  // exclusive end of possible starts
+    for (; (pos = chars::find_either(d, pos, last, readable, lower, upper)) < last; ++pos)
         if (label_at(d, pos, label, n)) return pos;
     return -1;
 }
@@ -81,20 +85,19 @@ std::optional<ModelLine> match_model_line(const Ch* d, Span s) {
 }
 
 template <class Ch>
-std::optional<Span> find_price(const Ch* d, Span rest, const char* label) {
+std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(std::strlen(label));
     const Py_ssize_t hi = rest.hi;
     Py_ssize_t from = rest.lo;
     for (;;) {
-        const Py_ssize_t at = find_label(d, from, hi, label, n);
+        const Py_ssize_t at = find_label(d, from, hi, readable, label, n);
         if (at < 0) return std::nullopt;
         // [^$]* first runs to the first "$" after the label, then gives
         // characters back.  The first try is "$" + number right after that
         // "$"; then, giving back one character at a time, the first place a
         // number starts is the last digit before that "$".
-        Py_ssize_t dollar = at + n, last_digit = -1;
-        for (; dollar < hi && d[dollar] != '$'; ++dollar)
-            if (is_digit(d[dollar])) last_digit = dollar;
+        const Py_ssize_t after = at + n;
+        const Py_ssize_t dollar = chars::find_char(d, after, hi, readable, Ch('$'));
         if (dollar < hi) {
             Span number;
             cell::Digits digits;
@@ -103,7 +106,9 @@ std::optional<Span> find_price(const Ch* d, Span rest, const char* label) {
         }
         // From the last digit, the number can only be that digit (commas
         // may follow, but no other digit comes before the "$").
-        if (last_digit >= 0) return up_to_comma(d, last_digit, last_digit + 1, hi);
+        Py_ssize_t last_digit = dollar - 1;
+        while (last_digit >= after && !is_digit(d[last_digit])) --last_digit;
+        if (last_digit >= after) return up_to_comma(d, last_digit, last_digit + 1, hi);
         if (dollar >= hi) return std::nullopt;
         // Every later label that starts before this "$" meets the same "$"
         // with no digit before it: the next candidate lies beyond it.
@@ -113,7 +118,7 @@ std::optional<Span> find_price(const Ch* d, Span rest, const char* label) {
 
 #define QUELM_FREETEXT_INSTANTIATE(Ch)                                                   \
     template std::optional<ModelLine> match_model_line<Ch>(const Ch*, Span);             \
-    template std::optional<Span> find_price<Ch>(const Ch*, Span, const char*);
+    template std::optional<Span> find_price<Ch>(const Ch*, Span, Py_ssize_t, const char*);
 QUELM_FREETEXT_INSTANTIATE(Py_UCS1)
 QUELM_FREETEXT_INSTANTIATE(Py_UCS2)
 QUELM_FREETEXT_INSTANTIATE(Py_UCS4)

@@ -25,7 +25,8 @@ std::optional<ModelLine> match_model_line(const Ch* d, Span s);
 
 // Searches `rest` for the label, lower-case ASCII "prompt" or "completion",
 // compared as re.IGNORECASE compares; returns group 1 of the price pattern.
+// `readable` is the end of the text that holds `rest`.
 template <class Ch>
-std::optional<Span> find_price(const Ch* d, Span rest, const char* label);
+std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label);
 
 }  // namespace quelm::pricing::freetext

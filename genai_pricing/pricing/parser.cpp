@@ -102,7 +102,7 @@ private:
     }
 
     optional<double> price_after(Span rest, const char* label) const {
-        const auto captured = freetext::find_price(d_, rest, label);
+        const auto captured = freetext::find_price(d_, rest, len_, label);
         if (!captured) return std::nullopt;
         return cell::cell_to_per_1m(d_, *captured, len_, Unit::None);
     }

@@ -26,15 +26,20 @@ public:
         chars::Lines<Ch> lines(d_, len_);
         Span line;
         Py_ssize_t number = 0;
+        LineReport report;  // reused: only what a line sets is reset
         while (lines.next(line)) {
             ++number;
-            LineReport report;
+            report.kind = LineKind::Blank;
+            report.outcome = LineOutcome::Skipped;
+            report.few_cells = report.replaced = false;
+            report.prompt = report.completion = std::nullopt;
             handle_line(chars::strip(d_, line), report);
             if (observer_) {
                 report.number = number;
                 report.line = line;
                 report.units = units_;
                 observer_->on_line(report);
+                report.name = Ref();
             }
         }
         return entries_.build();

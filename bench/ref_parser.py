@@ -1,32 +1,23 @@
 """Plain-Python rendition of the pricing document rules, using `re`.
 
-The patterns are the module's, character for character.  This is the oracle
-the property tests compare the native parser with, and the baseline of
-bench_parse.py.
+Each rule calls re.search / re.match / re.fullmatch with its pattern written
+out exactly as the module's rules state it, the way plain Python code would.
+This is the oracle the property tests compare the native parser with, and
+the baseline of bench_parse.py.
 """
 import re
-
-_NUMBER = re.compile(r"\$?([\d,]*\.?\d+)")
-_PER_1K = re.compile(r"/\s*1\s*[kK]\b|per\s+1\s*[kK]\b")
-_PER_1M = re.compile(r"/\s*1\s*[mM]\b|per\s+1\s*[mM]\b")
-_RULE = re.compile(r":?-{3,}:?")
-_HEADER_1K = re.compile(r"1\s*[kK]")
-_HEADER_1M = re.compile(r"1\s*[mM]")
-_MODEL_LINE = re.compile(r"(?P<model>[\w\-\._/:@]+)\s*[:\-]\s*(?P<rest>.*)", re.I)
-_PROMPT = re.compile(r"prompt[^$]*\$?([\d,]*\.?\d+[^,]*)", re.I)
-_COMPLETION = re.compile(r"completion[^$]*\$?([\d,]*\.?\d+[^,]*)", re.I)
 
 
 def cell_to_per_1m(cell, default_unit=None):
     if not cell:
         return None
-    m = _NUMBER.search(cell)
+    m = re.search(r"\$?([\d,]*\.?\d+)", cell)
     if not m:
         return None
     val = float(m.group(1).replace(",", ""))
-    if _PER_1K.search(cell):
+    if re.search(r"/\s*1\s*[kK]\b|per\s+1\s*[kK]\b", cell):
         return val * 1000.0
-    if _PER_1M.search(cell):
+    if re.search(r"/\s*1\s*[mM]\b|per\s+1\s*[mM]\b", cell):
         return val
     if default_unit == "1k":
         return val * 1000.0
@@ -34,9 +25,9 @@ def cell_to_per_1m(cell, default_unit=None):
 
 
 def _header_unit(cell):
-    if _HEADER_1K.search(cell):
+    if re.search(r"1\s*[kK]", cell):
         return "1k"
-    if _HEADER_1M.search(cell):
+    if re.search(r"1\s*[mM]", cell):
         return "1m"
     return None
 
@@ -60,7 +51,7 @@ def parse_text(text):
         if s.startswith("|"):
             cells = [c.strip() for c in s.strip("|").split("|")]
             if len(cells) >= 3:
-                if all(_RULE.fullmatch(c) for c in cells[:3]):
+                if all(re.fullmatch(r":?-{3,}:?", c) for c in cells[:3]):
                     continue
                 c0, c1, c2 = (c.lower() for c in cells[:3])
                 if "model" in c0 and ("prompt" in c1 or "completion" in c1
@@ -71,11 +62,12 @@ def parse_text(text):
                 store(cells[0].strip().lower(), num_with_header(cells[1], "prompt"),
                       num_with_header(cells[2], "completion"))
                 continue
-        m = _MODEL_LINE.match(s)
+        m = re.match(r"(?P<model>[\w\-\._/:@]+)\s*[:\-]\s*(?P<rest>.*)", s, re.I)
         if not m:
             continue
         rest = m.group("rest")
-        pm, cm = _PROMPT.search(rest), _COMPLETION.search(rest)
+        pm = re.search(r"prompt[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
+        cm = re.search(r"completion[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
         store(m.group("model").lower(), cell_to_per_1m(pm.group(1)) if pm else None,
               cell_to_per_1m(cm.group(1)) if cm else None)
     return rates

@@ -146,6 +146,11 @@ private:
 
     bool same(const Entry& e, const Key& k) const {
         if (e.size != k.size) return false;
+        if (e.at >= 0 && !k.str) {  // two ASCII spans of the document
+            for (Py_ssize_t i = 0; i < k.size; ++i)
+                if (chars::ascii_lower(d_[e.at + i]) != chars::ascii_lower(d_[k.at + i])) return false;
+            return true;
+        }
         const Key other = key_of(e);
         for (Py_ssize_t i = 0; i < k.size; ++i)
             if (char_at(other, i) != char_at(k, i)) return false;
@@ -156,10 +161,12 @@ private:
                const std::optional<double>& completion) {
         if ((entries_.size() + 1) * 2 > slots_.size()) grow();
         const size_t mask = slots_.size() - 1;
+        const std::uint64_t tag = static_cast<std::uint64_t>(hash) << 32;
         size_t s = hash & mask;
         for (; slots_[s]; s = (s + 1) & mask) {
-            Entry& e = entries_[slots_[s] - 1];
-            if (e.hash == hash && same(e, key)) {
+            if ((slots_[s] & kTagMask) != tag) continue;
+            Entry& e = entries_[(slots_[s] & ~kTagMask) - 1];
+            if (same(e, key)) {
                 e.prompt = entries::packed(prompt);
                 e.completion = entries::packed(completion);
                 return true;
@@ -172,7 +179,7 @@ private:
         const Py_ssize_t at = key.str ? -static_cast<Py_ssize_t>(lowered_.size()) - 1 : key.at;
         entries_.push_back(Entry{at, key.size, hash, entries::packed(prompt),
                                  entries::packed(completion)});
-        slots_[s] = static_cast<std::uint32_t>(entries_.size());
+        slots_[s] = tag | entries_.size();
         return false;
     }
 
@@ -182,14 +189,18 @@ private:
         for (size_t i = 0; i < entries_.size(); ++i) {
             size_t s = entries_[i].hash & mask;
             while (slots_[s]) s = (s + 1) & mask;
-            slots_[s] = static_cast<std::uint32_t>(i + 1);
+            slots_[s] = (static_cast<std::uint64_t>(entries_[i].hash) << 32) | (i + 1);
         }
     }
+
+    static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ull;
 
     const Ch* d_;
     std::vector<Entry> entries_;
     std::vector<Ref> lowered_;           // names beyond ASCII, lower-cased
-    std::vector<std::uint32_t> slots_;   // open addressing: entry index + 1, 0 free
+    // Open addressing: 0 is free, otherwise the key's hash in the high half
+    // and the entry index + 1 in the low half.
+    std::vector<std::uint64_t> slots_;
 };
 
 }  // namespace quelm::pricing

@@ -155,13 +155,10 @@ Markers find_markers(const Ch* d, Span s, Py_ssize_t readable) {
     return found;
 }
 
-// `_cell_to_per_1m(cell, default_unit)`: nullopt when the text holds no
-// number.  `readable` is the end of the text that holds the cell.
+// The leftmost number of a cell ("$" before it changes nothing); false when
+// there is none.  `readable` is the end of the text that holds the cell.
 template <class Ch>
-std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Py_ssize_t readable, Unit default_unit) {
-    // The leftmost number; a "$" before it changes nothing.
-    Span number;
-    Digits digits;
+bool first_number(const Ch* d, Span cell, Py_ssize_t readable, Span& number, Digits& digits) {
     for (Py_ssize_t p = cell.lo; (p = chars::find_number_candidate(d, p, cell.hi, readable)) < cell.hi;) {
         const Ch c = d[p];
         if (c >= 128 && !is_digit(c)) {
@@ -169,15 +166,31 @@ std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Py_ssize_t readable
             continue;
         }
         p = number_at(d, p, cell.hi, number, digits);
-        if (!number.empty()) break;
+        if (!number.empty()) return true;
     }
-    if (number.empty()) return std::nullopt;
+    return false;
+}
+
+// The price per 1,000,000 tokens of a cell whose first number is known.
+template <class Ch>
+double per_1m(const Ch* d, Span cell, Py_ssize_t readable, Span number, const Digits& digits,
+              Unit default_unit) {
     const double val = number_value(d, number, digits);
     const Markers markers = find_markers(d, cell, readable);
     if (markers.per_thousand) return val * 1000.0;
     if (markers.per_million) return val;
     if (default_unit == Unit::PerThousand) return val * 1000.0;
     return val;
+}
+
+// `_cell_to_per_1m(cell, default_unit)`: nullopt when the text holds no
+// number.
+template <class Ch>
+std::optional<double> cell_to_per_1m(const Ch* d, Span cell, Py_ssize_t readable, Unit default_unit) {
+    Span number;
+    Digits digits;
+    if (!first_number(d, cell, readable, number, digits)) return std::nullopt;
+    return per_1m(d, cell, readable, number, digits, default_unit);
 }
 
 // `_num_with_header(x, which)`: the cell under its column's header unit.

@@ -46,12 +46,11 @@ Py_ssize_t find_label(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t rea
     return -1;
 }
 
-// Group 1 runs from the number at `start` to the first "," after it.
+// Group 1 runs from the number to the first "," after it.
 template <class Ch>
-Span up_to_comma(const Ch* d, Py_ssize_t start, Py_ssize_t number_end, Py_ssize_t hi) {
-    Py_ssize_t end = number_end;
-    while (end < hi && d[end] != ',') ++end;
-    return {start, end};
+Price price_at(const Ch* d, Span number, const cell::Digits& digits, Py_ssize_t hi,
+               Py_ssize_t readable) {
+    return Price{{number.lo, chars::find_char(d, number.hi, hi, readable, Ch(','))}, number, digits};
 }
 
 }  // namespace
@@ -85,7 +84,7 @@ std::optional<ModelLine> match_model_line(const Ch* d, Span s) {
 }
 
 template <class Ch>
-std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label) {
+std::optional<Price> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label) {
     const Py_ssize_t n = static_cast<Py_ssize_t>(std::strlen(label));
     const Py_ssize_t hi = rest.hi;
     Py_ssize_t from = rest.lo;
@@ -102,13 +101,16 @@ std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, cons
             Span number;
             cell::Digits digits;
             cell::number_at(d, dollar + 1, hi, number, digits);
-            if (!number.empty()) return up_to_comma(d, number.lo, number.hi, hi);
+            if (!number.empty()) return price_at(d, number, digits, hi, readable);
         }
         // From the last digit, the number can only be that digit (commas
         // may follow, but no other digit comes before the "$").
         Py_ssize_t last_digit = dollar - 1;
         while (last_digit >= after && !is_digit(d[last_digit])) --last_digit;
-        if (last_digit >= after) return up_to_comma(d, last_digit, last_digit + 1, hi);
+        if (last_digit >= after) {
+            const cell::Digits digit{static_cast<std::uint64_t>(cell::decimal_value(d[last_digit])), 1, 0};
+            return price_at(d, {last_digit, last_digit + 1}, digit, hi, readable);
+        }
         if (dollar >= hi) return std::nullopt;
         // Every later label that starts before this "$" meets the same "$"
         // with no digit before it: the next candidate lies beyond it.
@@ -118,7 +120,7 @@ std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, cons
 
 #define QUELM_FREETEXT_INSTANTIATE(Ch)                                                   \
     template std::optional<ModelLine> match_model_line<Ch>(const Ch*, Span);             \
-    template std::optional<Span> find_price<Ch>(const Ch*, Span, Py_ssize_t, const char*);
+    template std::optional<Price> find_price<Ch>(const Ch*, Span, Py_ssize_t, const char*);
 QUELM_FREETEXT_INSTANTIATE(Py_UCS1)
 QUELM_FREETEXT_INSTANTIATE(Py_UCS2)
 QUELM_FREETEXT_INSTANTIATE(Py_UCS4)

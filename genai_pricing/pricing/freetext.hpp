@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "cell.hpp"
 #include "chars.hpp"
 
 namespace quelm::pricing::freetext {
@@ -23,10 +24,18 @@ struct ModelLine {
 template <class Ch>
 std::optional<ModelLine> match_model_line(const Ch* d, Span s);
 
+// Group 1 of a price pattern, and the number it starts with (which is also
+// the first number of the group).
+struct Price {
+    Span group;
+    Span number;
+    cell::Digits digits;
+};
+
 // Searches `rest` for the label, lower-case ASCII "prompt" or "completion",
-// compared as re.IGNORECASE compares; returns group 1 of the price pattern.
-// `readable` is the end of the text that holds `rest`.
+// compared as re.IGNORECASE compares.  `readable` is the end of the text
+// that holds `rest`.
 template <class Ch>
-std::optional<Span> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label);
+std::optional<Price> find_price(const Ch* d, Span rest, Py_ssize_t readable, const char* label);
 
 }  // namespace quelm::pricing::freetext

@@ -107,9 +107,10 @@ private:
     }
 
     optional<double> price_after(Span rest, const char* label) const {
-        const auto captured = freetext::find_price(d_, rest, len_, label);
-        if (!captured) return std::nullopt;
-        return cell::cell_to_per_1m(d_, *captured, len_, Unit::None);
+        // Group 1 starts with its own first number: no need to search it.
+        const auto price = freetext::find_price(d_, rest, len_, label);
+        if (!price) return std::nullopt;
+        return cell::per_1m(d_, price->group, len_, price->number, price->digits, Unit::None);
     }
 
     // A full match of ":?-{3,}:?".

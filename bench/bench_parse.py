@@ -118,7 +118,7 @@ def timed(fn, arg):
     return elapsed
 
 
-def best_times(native, python, arg, rounds=8):
+def best_times(native, python, arg, rounds=12):
     """Best times of both, measured in alternation so that a busy machine
     slows both alike."""
     best_native = best_python = float("inf")

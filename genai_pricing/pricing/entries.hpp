@@ -40,17 +40,32 @@ private:
     Slot slots_[256];
 };
 
-// FNV-1a over code points, then mixed.
+// A hash of a sequence of code points: three at a time (21 bits each) are
+// packed into a word, and each word is mixed in with one multiplication,
+// which keeps the dependency chain short.
 class Hash {
 public:
-    void add(Py_UCS4 c) { h_ = (h_ ^ c) * 0x100000001b3ull; }
-    std::uint32_t value() const {
-        std::uint64_t h = h_ * 0x9e3779b97f4a7c15ull;
-        return static_cast<std::uint32_t>(h >> 32);
+    void add(Py_UCS4 c) {
+        word_ |= static_cast<std::uint64_t>(c) << shift_;
+        shift_ += 21;
+        if (shift_ == 63) mix();
+    }
+    std::uint32_t value() {
+        if (shift_) mix();
+        return static_cast<std::uint32_t>((h_ * 0x9e3779b97f4a7c15ull) >> 32);
     }
 
 private:
+    void mix() {
+        h_ = (h_ ^ word_ ^ static_cast<std::uint64_t>(shift_)) * 0xff51afd7ed558ccdull;
+        h_ ^= h_ >> 29;
+        word_ = 0;
+        shift_ = 0;
+    }
+
     std::uint64_t h_ = 0xcbf29ce484222325ull;
+    std::uint64_t word_ = 0;
+    int shift_ = 0;
 };
 
 // The lower-cased name and its prices, ready for the table.

@@ -12,6 +12,16 @@ namespace quelm::cost {
 // contained in it.  `table` is whatever `_parse_pricing` returned.
 Ref find_model_entry(Borrowed table, Borrowed key);
 
+// The same lookup, telling also which name matched: `name` is `key` itself
+// for an exact match, the table's name for a match by the substring rule,
+// and empty (with `entry` None) when nothing matched.
+struct ModelMatch {
+    Ref entry;
+    Ref name;
+    bool exact = false;
+};
+ModelMatch match_model(Borrowed table, Borrowed key);
+
 // str(entry), remembered for the few entry dicts seen last as long as their
 // contents are provably unchanged.
 Ref entry_text(Borrowed entry);

@@ -35,7 +35,7 @@ bool related(PyObject* key, PyObject* name) {
 
 // The loose scan over an exact dict, raising as the dict's items iterator
 // would if a comparison run by Python code resizes or rebuilds the table.
-Ref scan_dict(PyObject* table, PyObject* key) {
+ModelMatch scan_dict(PyObject* table, PyObject* key) {
     std::optional<KeyPattern> pattern;
     if (PyUnicode_CheckExact(key)) pattern.emplace(key);
     const Py_ssize_t size = PyDict_GET_SIZE(table);
@@ -50,19 +50,19 @@ Ref scan_dict(PyObject* table, PyObject* key) {
         }
         // An exact str name is compared in place; no Python code runs.
         if (pattern && PyUnicode_CheckExact(name)) {
-            if (pattern->related(name)) return Ref::borrow(entry);
+            if (pattern->related(name)) return {Ref::borrow(entry), Ref::borrow(name)};
             continue;
         }
         // Python code may run from here on: hold the pair.
         Ref held_name = Ref::borrow(name);
         Ref held_entry = Ref::borrow(entry);
-        if (related(key, held_name.get())) return held_entry;
+        if (related(key, held_name.get())) return {std::move(held_entry), std::move(held_name)};
         if (PyDict_GET_SIZE(table) != size) {
             PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
             throw PyError{};
         }
     }
-    return Ref::none();
+    return {Ref::none(), Ref()};
 }
 
 // `name, entry = item`, with the host's unpacking errors.
@@ -96,34 +96,40 @@ std::pair<Ref, Ref> unpack_pair(PyObject* item) {
 }
 
 // The loose scan over any other mapping: `for name, entry in table.items()`.
-Ref scan_items(PyObject* table, PyObject* key) {
+ModelMatch scan_items(PyObject* table, PyObject* key) {
     static PyObject* const items_name = interned("items").release();
     Ref items = Ref::steal(PyObject_CallMethodNoArgs(table, items_name));
     Ref it = Ref::steal(PyObject_GetIter(items.get()));
     while (Ref item = Ref::steal_maybe(PyIter_Next(it.get()))) {
         auto [name, entry] = unpack_pair(item.get());
-        if (related(key, name.get())) return std::move(entry);
+        if (related(key, name.get())) return {std::move(entry), std::move(name)};
     }
     if (PyErr_Occurred()) throw PyError{};
-    return Ref::none();
+    return {Ref::none(), Ref()};
 }
 
 }  // namespace
 
-Ref find_model_entry(Borrowed table, Borrowed key) {
+ModelMatch match_model(Borrowed table, Borrowed key) {
     PyObject* t = table.get();
     PyObject* k = key.get();
     if (PyDict_CheckExact(t) && PyUnicode_CheckExact(k)) {
         // One lookup answers both `key in table` and `table[key]`.
-        if (PyObject* hit = PyDict_GetItemWithError(t, k)) return Ref::borrow(hit);
+        if (PyObject* hit = PyDict_GetItemWithError(t, k))
+            return {Ref::borrow(hit), key.ref(), true};
         if (PyErr_Occurred()) throw PyError{};
         ready(k);
         return scan_dict(t, k);
     }
-    if (check(PySequence_Contains(t, k))) return Ref::steal(PyObject_GetItem(t, k));
+    if (check(PySequence_Contains(t, k)))
+        return {Ref::steal(PyObject_GetItem(t, k)), key.ref(), true};
     if (PyUnicode_CheckExact(k)) ready(k);
     if (PyDict_CheckExact(t)) return scan_dict(t, k);
     return scan_items(t, k);
+}
+
+Ref find_model_entry(Borrowed table, Borrowed key) {
+    return std::move(match_model(table, key).entry);
 }
 
 }  // namespace quelm::cost

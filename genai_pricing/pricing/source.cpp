@@ -1,6 +1,7 @@
 // Reading a pricing source (web address or local file), the guarded load
 // that `_parse_pricing` performs, and clearing the LRU cache around it.
-#include "../shared.hpp"
+#include "source.hpp"
+
 #include "../unicode.hpp"
 
 namespace quelm::pricing {
@@ -125,6 +126,8 @@ Ref read_file(Borrowed module, PyObject* src) {
     return text;
 }
 
+}  // namespace
+
 Ref read_text(Borrowed module, PyObject* src) {
     const uni::Text t(src);
     const Py_ssize_t scheme = match_scheme(t);
@@ -144,9 +147,15 @@ void warn_failed_load(Borrowed module, PyObject* path) {
     Ref::steal(PyObject_CallMethodObjArgs(logger.get(), names::warning,
                                           str("Failed to load pricing from %s: %s").get(), path,
                                           evalue ? evalue.get() : Py_None, nullptr));
+    PyErr_Restore(etype.release(), evalue.release(), etb.release());
 }
 
-}  // namespace
+void require_text(Borrowed text) {
+    if (PyUnicode_Check(text.get())) return;
+    PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute 'splitlines'",
+                 Py_TYPE(text.get())->tp_name);
+    throw PyError{};
+}
 
 Ref parse_pricing(Borrowed module, PyObject* const* args) {
     PyObject* path = args[0];
@@ -156,13 +165,10 @@ Ref parse_pricing(Borrowed module, PyObject* const* args) {
     } catch (const PyError&) {
         if (!ordinary_error_pending()) throw;
         warn_failed_load(module, path);
+        PyErr_Clear();  // logged: the source counts as an empty table
         return Ref::steal(PyDict_New());
     }
-    if (!PyUnicode_Check(text.get())) {
-        PyErr_Format(PyExc_AttributeError, "'%.50s' object has no attribute 'splitlines'",
-                     Py_TYPE(text.get())->tp_name);
-        throw PyError{};
-    }
+    require_text(text);
     return parse_document(text);
 }
 

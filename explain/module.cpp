@@ -1,0 +1,199 @@
+// quelm._explain: what the pricing parser makes of a document, line by line,
+// and which table entry a model lookup chose.
+//
+// Both are the very code that `_parse_pricing` and `estimate_costs` run (the
+// core is linked into this module too), reached through the parser's line
+// observer and the lookup's match report; nothing here parses a document or
+// compares names on its own, so an explanation cannot disagree with what the
+// module stores or picks.
+#include "../genai_pricing/cost/cost.hpp"
+#include "../genai_pricing/pricing/parser.hpp"
+#include "../genai_pricing/pricing/source.hpp"
+
+namespace quelm::explain {
+namespace {
+
+using pricing::LineKind;
+using pricing::LineOutcome;
+using pricing::Unit;
+
+const char* kind_text(LineKind kind) {
+    switch (kind) {
+        case LineKind::Blank: return "blank";
+        case LineKind::Comment: return "comment";
+        case LineKind::Separator: return "separator";
+        case LineKind::Header: return "header";
+        case LineKind::TableRow: return "table row";
+        case LineKind::FreeText: break;
+    }
+    return "free text";
+}
+
+const char* outcome_text(LineOutcome outcome) {
+    switch (outcome) {
+        case LineOutcome::Skipped: return "skipped";
+        case LineOutcome::UnitsSet: return "units set";
+        case LineOutcome::Stored: return "stored";
+        case LineOutcome::NoPrice: return "no price";
+        case LineOutcome::NoMatch: break;
+    }
+    return "no match";
+}
+
+// A header's unit tag as the parser's rules name it: "1k", "1m" or None.
+Ref unit_tag(Unit unit) {
+    if (unit == Unit::PerThousand) return str("1k");
+    if (unit == Unit::PerMillion) return str("1m");
+    return Ref::none();
+}
+
+Ref price(const std::optional<double>& value) {
+    return value ? Ref::steal(PyFloat_FromDouble(*value)) : Ref::none();
+}
+
+Ref boolean(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+
+void put(Borrowed dict, const char* key, const Ref& value) {
+    check(PyDict_SetItemString(dict.get(), key, value.get()));
+}
+
+// One dict per line of the document, in order, as the parser reports it.
+class Recorder final : public pricing::LineObserver {
+public:
+    explicit Recorder(Borrowed text) : text_(text), lines_(Ref::steal(PyList_New(0))) {}
+
+    void on_line(const pricing::LineReport& r) override {
+        Ref units = Ref::steal(PyDict_New());
+        put(units, "prompt", unit_tag(r.units.prompt));
+        put(units, "completion", unit_tag(r.units.completion));
+        Ref record = Ref::steal(PyDict_New());
+        put(record, "line", Ref::steal(PyLong_FromSsize_t(r.number)));
+        put(record, "text", Ref::steal(PyUnicode_Substring(text_.get(), r.line.lo, r.line.hi)));
+        put(record, "kind", str(kind_text(r.kind)));
+        put(record, "outcome", str(outcome_text(r.outcome)));
+        put(record, "name", r.name ? r.name : Ref::none());
+        put(record, "prompt_per_1M", price(r.prompt));
+        put(record, "completion_per_1M", price(r.completion));
+        put(record, "replaced", boolean(r.replaced));
+        put(record, "few_cells", boolean(r.few_cells));
+        put(record, "units", units);
+        check(PyList_Append(lines_.get(), record.get()));
+    }
+
+    const Ref& lines() const { return lines_; }
+
+private:
+    Borrowed text_;  // held by the caller for the whole parse
+    Ref lines_;
+};
+
+void require_count(const char* function, Py_ssize_t nargs, Py_ssize_t expected) {
+    if (nargs == expected) return;
+    PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", function,
+                 expected, nargs);
+    throw PyError{};
+}
+
+[[noreturn]] void refuse(const char* function, int position, const char* expected,
+                         PyObject* value) {
+    PyErr_Format(PyExc_TypeError, "%s() argument %d must be %s, not %.200s", function, position,
+                 expected, Py_TYPE(value)->tp_name);
+    throw PyError{};
+}
+
+PyObject* explain(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return boundary([&]() -> Ref {
+        require_count("explain", nargs, 2);
+        if (!PyModule_Check(args[0])) refuse("explain", 1, "a module", args[0]);
+        if (!PyUnicode_CheckExact(args[1])) refuse("explain", 2, "str", args[1]);
+        const Borrowed module = args[0];
+        PyObject* const path = args[1];
+        Ref text;
+        try {
+            text = pricing::read_text(module, path);
+        } catch (const PyError&) {
+            // The warning `_parse_pricing` gives; the error still goes to
+            // the caller, who wants to know why.
+            if (ordinary_error_pending()) pricing::warn_failed_load(module, path);
+            throw;
+        }
+        pricing::require_text(text);
+        Recorder recorder(text);
+        Ref table = pricing::parse_document(text, &recorder);
+        return Ref::steal(PyTuple_Pack(2, table.get(), recorder.lines().get()));
+    });
+}
+
+PyObject* match_model(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return boundary([&]() -> Ref {
+        require_count("match_model", nargs, 2);
+        const cost::ModelMatch match = cost::match_model(args[0], args[1]);
+        if (!match.name) return Ref::none();
+        return Ref::steal(PyTuple_Pack(3, match.name.get(), match.entry.get(),
+                                       boolean(match.exact).get()));
+    });
+}
+
+PyMethodDef methods[] = {
+    {"explain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(explain)),
+     METH_FASTCALL,
+     "explain(module, path, /)\n--\n\n"
+     "Reads the pricing source `path` as module._parse_pricing does (`module` is\n"
+     "quelm.genai_pricing, whose namespace the read uses) and parses it with the\n"
+     "module's parser.  Returns (table, lines): the table that parse builds, and\n"
+     "one dict per line of the document saying what the parser made of it.\n"
+     "A source that cannot be read logs the module's warning and raises the error."},
+    {"match_model", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(match_model)),
+     METH_FASTCALL,
+     "match_model(table, key, /)\n--\n\n"
+     "Looks the lower-cased model name `key` up in `table` as estimate_costs does.\n"
+     "Returns (name, entry, exact): the table name chosen, its entry, and whether\n"
+     "the name is `key` itself (else the substring rule chose it); None when no\n"
+     "name matches."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The core's interned names are process-wide, like those of
+// quelm.genai_pricing, which loads into one interpreter only: so does this.
+int64_t interpreter_id = -1;
+
+int execute(PyObject*) {
+    try {
+        const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+        if (id < 0) throw PyError{};
+        if (interpreter_id == -1) interpreter_id = id;
+        if (interpreter_id != id) {
+            PyErr_SetString(PyExc_ImportError,
+                            "quelm._explain can only be loaded into one interpreter per process");
+            throw PyError{};
+        }
+        names::init();
+        return 0;
+    } catch (const PyError&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return -1;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "_explain",
+    "What the pricing parser makes of a document, and which entry a model lookup chose.",
+    0,
+    methods,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace quelm::explain
+
+PyMODINIT_FUNC PyInit__explain(void) { return PyModuleDef_Init(&quelm::explain::definition); }

@@ -1,0 +1,24 @@
+from types import ModuleType
+from typing import Any, Dict, List, Literal, Optional, Tuple, TypedDict
+
+PricingTable = Dict[str, Dict[str, Optional[float]]]
+UnitTag = Optional[Literal["1k", "1m"]]
+
+class HeaderUnits(TypedDict):
+    prompt: UnitTag
+    completion: UnitTag
+
+class LineReport(TypedDict):
+    line: int
+    text: str
+    kind: Literal["blank", "comment", "separator", "header", "table row", "free text"]
+    outcome: Literal["skipped", "units set", "stored", "no price", "no match"]
+    name: Optional[str]
+    prompt_per_1M: Optional[float]
+    completion_per_1M: Optional[float]
+    replaced: bool
+    few_cells: bool
+    units: HeaderUnits
+
+def explain(module: ModuleType, path: str, /) -> Tuple[PricingTable, List[LineReport]]: ...
+def match_model(table: Any, key: Any, /) -> Optional[Tuple[Any, Any, bool]]: ...

@@ -1,0 +1,131 @@
+"""``python -m quelm estimate``: the cost of one call, and which table entry
+priced it.
+
+The cost is `estimate_costs` itself; the entry is named by
+`_explain.match_model`, the very lookup that `estimate_costs` runs, on the
+very table it gets (the cached `_parse_pricing` of the same source).
+"""
+
+from __future__ import annotations
+
+import contextlib
+import difflib
+import json
+import logging
+from types import SimpleNamespace
+from typing import Any, Iterator
+
+from quelm import _explain, genai_pricing
+from quelm._terminal import CommandError, count, describe, dollars, shown, shown_name
+
+FAILED_LOAD = "Failed to load pricing from %s: %s"
+
+
+class _FailedLoads(logging.Filter):
+    """Notes the module's warning for a source it could not read, and lets
+    the record through to be shown as usual."""
+
+    def __init__(self) -> None:
+        super().__init__()
+        self.errors: list[Any] = []
+
+    def filter(self, record: logging.LogRecord) -> bool:
+        if record.msg == FAILED_LOAD and isinstance(record.args, tuple) and len(record.args) == 2:
+            self.errors.append(record.args[1])
+        return True
+
+
+@contextlib.contextmanager
+def _watching_loads() -> Iterator[_FailedLoads]:
+    logger = logging.getLogger(genai_pricing.__name__)
+    watch = _FailedLoads()
+    logger.addFilter(watch)
+    try:
+        yield watch
+    finally:
+        logger.removeFilter(watch)
+
+
+def load(source: str) -> dict:
+    """`_parse_pricing(source)`, the table `estimate_costs` will be given;
+    an unreadable source is a CommandError."""
+    with _watching_loads() as watch:
+        pricing = genai_pricing._parse_pricing(source)
+    if watch.errors:
+        raise CommandError(f"cannot read the price list {source!r}: {describe(watch.errors[0])}")
+    return pricing
+
+
+def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
+    text = (f"no entry of the price list {source!r} matches model {model!r}, "
+            "neither exactly nor by the substring rule")
+    if not pricing:
+        return CommandError(text + "; the price list holds no prices")
+    names = [n for n in pricing if isinstance(n, str)]
+    close = difflib.get_close_matches(key, names, n=5, cutoff=0.5)
+    if close:
+        return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
+    return CommandError(text + f"; 'python -m quelm inspect {source}' lists its "
+                        f"{len(pricing)} names")
+
+
+def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int) -> dict:
+    """The estimate of `estimate_costs` for the call, with the entry that
+    priced it and how it was matched."""
+    pricing = load(source)
+    key = model.lower()
+    match = _explain.match_model(pricing, key)
+    if match is None:
+        raise _no_match(model, key, pricing, source)
+    name, entry, exact = match
+    genai_pricing.PRICING_URL = source
+    usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
+    costs = genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
+    return {
+        "model": model,
+        "pricing": source,
+        "entry": {"name": name, "match": "exact" if exact else "substring", **entry},
+        "usage": usage,
+        "estimated_costs": costs,
+    }
+
+
+def _how(result: dict) -> str:
+    entry, key = result["entry"], result["model"].lower()
+    if entry["match"] == "exact":
+        return "exact name"
+    if key in entry["name"]:
+        return f"substring rule: the first table name that contains {shown(repr(key))}"
+    return f"substring rule: the first table name that {shown(repr(key))} contains"
+
+
+def _rates(entry: dict) -> str:
+    sides = []
+    for side in ("prompt", "completion"):
+        rate = entry[f"{side}_per_1M"]
+        sides.append(f"${dollars(rate)} {side}" if rate is not None else f"no {side} rate")
+    return ", ".join(sides) + " per 1M tokens"
+
+
+def render(result: dict) -> list[str]:
+    entry, usage, costs = result["entry"], result["usage"], result["estimated_costs"]
+    rows = [
+        ("model", shown(result["model"])),
+        ("entry", f"{shown_name(entry['name'])} ({_how(result)})"),
+        ("rates", _rates(entry)),
+        ("tokens", f"{count(usage['prompt_tokens'])} prompt, "
+                   f"{count(usage['completion_tokens'])} completion"),
+    ]
+    for side in ("prompt", "completion"):
+        if f"{side}_cost" in costs:
+            rows.append((side, "$" + dollars(costs[f"{side}_cost"])))
+    rows.append(("total", "$" + dollars(costs["total_cost"])))
+    return [f"{label:<11} {value}" for label, value in rows]
+
+
+def run(source: str, model: str, prompt_tokens: int, completion_tokens: int,
+        as_json_output: bool) -> list[str]:
+    result = estimate(source, model, prompt_tokens, completion_tokens)
+    if as_json_output:
+        return [json.dumps(result, indent=2)]
+    return render(result)

@@ -1,0 +1,133 @@
+"""``python -m quelm inspect``: the table a price list gives, and with
+``--explain`` where each entry came from and which price-like lines stored
+nothing.
+
+Everything here is read off the module's own parser: `_explain.explain` runs
+the parser core of `quelm.genai_pricing` with an observer that reports every
+line, so this only arranges what the parser said.
+"""
+
+from __future__ import annotations
+
+import json
+from typing import Any
+
+from quelm import _explain, genai_pricing
+from quelm._terminal import CommandError, describe, dollars, shown, shown_name, table
+
+
+def read(source: str) -> tuple[dict, list[dict]]:
+    """The table and line reports of `source`; an unreadable source (after
+    the module's own warning, logged by `explain`) is a CommandError."""
+    try:
+        return _explain.explain(genai_pricing, source)
+    except Exception as exc:
+        raise CommandError(f"cannot read the price list {source!r}: {describe(exc)}") from exc
+
+
+def entries(pricing: dict, lines: list[dict]) -> list[dict]:
+    """One record per model in table order: its rates, the line its entry
+    came from (the last line that stored the name: a later line replaces the
+    whole entry) and the earlier lines of the same name that it overrides."""
+    stored: dict[str, list[dict]] = {}
+    for report in lines:
+        if report["outcome"] == "stored":
+            stored.setdefault(report["name"], []).append(report)
+    out = []
+    for name, rates in pricing.items():
+        reports = stored[name]
+        out.append({
+            "name": name,
+            "prompt_per_1M": rates["prompt_per_1M"],
+            "completion_per_1M": rates["completion_per_1M"],
+            "line": reports[-1]["line"],
+            "kind": reports[-1]["kind"],
+            "overrides": [r["line"] for r in reports[:-1]],
+        })
+    return out
+
+
+def _looks_priced(text: str) -> bool:
+    """Free text worth a mention when it matched no model line: a number
+    together with a dollar sign or a price label."""
+    lowered = text.lower()
+    return any(c.isdecimal() for c in text) and (
+        "$" in text or "prompt" in lowered or "completion" in lowered)
+
+
+def _why_nothing(report: dict) -> tuple[str, str] | None:
+    """(reason, explanation) for a line that looked like a price and stored
+    nothing, or None for a line that is no such thing."""
+    name = report["name"]
+    if report["outcome"] == "no price":
+        if report["kind"] == "table row":
+            return "no price", (f"table row read as model {shown(repr(name))}, but neither the "
+                                "prompt (2nd) nor the completion (3rd) cell holds a number")
+        return "no price", (f"free text read as model {shown(repr(name))}, but it gives no "
+                            "prompt or completion price")
+    if report["few_cells"]:
+        return "few cells", "table row with fewer than three cells (model, prompt, completion)"
+    if report["outcome"] == "no match" and _looks_priced(report["text"]):
+        if report["text"].lstrip()[:2] in ("- ", "* ", "+ "):
+            return "no model name", "list item: a price line must begin with the model name"
+        return "no model name", "free text that does not begin with '<model>:' or '<model> -'"
+    return None
+
+
+def stored_nothing(lines: list[dict]) -> list[dict]:
+    out = []
+    for report in lines:
+        why = _why_nothing(report)
+        if why:
+            out.append({"line": report["line"], "kind": report["kind"], "text": report["text"],
+                        "reason": why[0], "explanation": why[1]})
+    return out
+
+
+def _origin(entry: dict) -> str:
+    text = f"line {entry['line']}, {entry['kind']}"
+    if entry["overrides"]:
+        earlier = ", ".join(str(n) for n in entry["overrides"])
+        text += f" (overrides line{'s' if len(entry['overrides']) > 1 else ''} {earlier})"
+    return text
+
+
+def render(source: str, pricing: dict, lines: list[dict], explain: bool) -> list[str]:
+    rows = entries(pricing, lines)
+    count = len(rows)
+    out = [f"{shown(source)}: {count} model{'' if count == 1 else 's'}, "
+           "prices in $ per 1M tokens"]
+    if rows:
+        header = ["model", "prompt", "completion"] + (["from"] if explain else [])
+        cells = [[shown_name(e["name"]), dollars(e["prompt_per_1M"]),
+                  dollars(e["completion_per_1M"])] + ([_origin(e)] if explain else [])
+                 for e in rows]
+        out += [""] + table(header, cells, right=[False, True, True, False])
+    if explain:
+        nothing = stored_nothing(lines)
+        out += ["", "Lines that stored nothing:"] if nothing else [
+            "", "No line that looks like a price stored nothing."]
+        for item in nothing:
+            out.append(f"  line {item['line']}: {item['explanation']}")
+            out.append(f"    {shown(item['text'].strip())}")
+    return out
+
+
+def as_json(source: str, pricing: dict, lines: list[dict], explain: bool) -> dict[str, Any]:
+    models = {}
+    for e in entries(pricing, lines):
+        record = {"prompt_per_1M": e["prompt_per_1M"], "completion_per_1M": e["completion_per_1M"]}
+        if explain:
+            record.update(line=e["line"], kind=e["kind"], overrides=e["overrides"])
+        models[e["name"]] = record
+    out: dict[str, Any] = {"source": source, "models": models}
+    if explain:
+        out["stored_nothing"] = stored_nothing(lines)
+    return out
+
+
+def run(source: str, explain: bool, as_json_output: bool) -> list[str]:
+    pricing, lines = read(source)
+    if as_json_output:
+        return [json.dumps(as_json(source, pricing, lines, explain), indent=2)]
+    return render(source, pricing, lines, explain)

@@ -1,0 +1,257 @@
+"""``python -m quelm``: the exercise, ``inspect`` and ``estimate``, run as a
+user runs them (a fresh interpreter in a scratch folder)."""
+
+import contextlib
+import io
+import json
+import pathlib
+import re
+import shutil
+
+import pytest
+
+from conftest import run_python
+from quelm import genai_pricing as gp
+from test_source import server  # noqa: F401 - a fixture: a price list served on 127.0.0.1
+
+EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "pricing_table.md"
+PRICED_4O = {"prompt_cost": 0.0538725, "completion_cost": 0.07091, "total_cost": 0.12478249999999999}
+
+
+def quelm(*args, cwd):
+    return run_python("-m", "quelm", *args, cwd=cwd)
+
+
+@pytest.fixture
+def here(tmp_path):
+    """A scratch folder holding a copy of the example price list."""
+    shutil.copy(EXAMPLE, tmp_path / "pricing_table.md")
+    return tmp_path
+
+
+def example_table():
+    return gp._parse_pricing.__wrapped__(str(EXAMPLE))
+
+
+@pytest.mark.parametrize("args, model", [([], None), (["--model", "GPT-4o"], "GPT-4o")])
+def test_without_command_runs_the_exercise(here, monkeypatch, args, model):
+    out = quelm("--pricing", "pricing_table.md", *args, cwd=here)
+    assert out.returncode == 0, out.stderr
+    monkeypatch.setattr(gp, "PRICING_URL", str(EXAMPLE))
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        gp.exercise_estimate_costs(model)
+    assert out.stdout == printed.getvalue()
+
+
+def test_inspect_prints_the_table_in_order_and_aligned(here):
+    out = quelm("inspect", "pricing_table.md", cwd=here)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    table = example_table()
+    assert lines[0] == f"pricing_table.md: {len(table)} models, prices in $ per 1M tokens"
+    header, rows = lines[2], lines[3:]
+    assert header.split() == ["model", "prompt", "completion"]
+    shown = []
+    for row in rows:
+        name, prompt, completion = row.split()
+        shown.append((name, prompt, completion))
+        # Numbers are right-aligned under their headings.
+        assert row.index(prompt) + len(prompt) == header.index("prompt") + len("prompt")
+        assert len(row) == len(header)
+    assert [s[0] for s in shown] == list(table)
+    for (_, prompt, completion), rates in zip(shown, table.values()):
+        for text, rate in ((prompt, rates["prompt_per_1M"]), (completion, rates["completion_per_1M"])):
+            assert (None if text == "-" else float(text.replace(",", ""))) == rate
+
+
+def test_inspect_json_is_the_parsed_table(here):
+    out = quelm("inspect", "pricing_table.md", "--json", cwd=here)
+    assert out.returncode == 0, out.stderr
+    result = json.loads(out.stdout)
+    assert result["source"] == "pricing_table.md"
+    assert list(result["models"].items()) == list(example_table().items())
+
+
+AUTHORED = """\
+# Prices
+| Model | Prompt per 1K | Completion |
+|---|---|---|
+| alpha | 1 | 2 |
+| beta | - | n/a |
+| gamma | $3 |
+- delta: prompt $1, completion $2
+epsilon: prompt $4 / 1M
+alpha - completion $5
+Prices above are illustrative, see the vendor's page.
+"""
+
+
+def test_inspect_explain_json(tmp_path):
+    (tmp_path / "prices.md").write_text(AUTHORED, encoding="utf8")
+    out = quelm("inspect", "prices.md", "--explain", "--json", cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    result = json.loads(out.stdout)
+    assert list(result["models"].items()) == [
+        ("alpha", {"prompt_per_1M": None, "completion_per_1M": 5.0,
+                   "line": 9, "kind": "free text", "overrides": [4]}),
+        ("epsilon", {"prompt_per_1M": 4.0, "completion_per_1M": None,
+                     "line": 8, "kind": "free text", "overrides": []}),
+    ]
+    assert [(s["line"], s["reason"]) for s in result["stored_nothing"]] == [
+        (5, "no price"), (6, "few cells"), (7, "no model name")]
+    assert [s["text"] for s in result["stored_nothing"]] == AUTHORED.splitlines()[4:7]
+
+
+def test_inspect_explain_text(tmp_path):
+    (tmp_path / "prices.md").write_text(AUTHORED, encoding="utf8")
+    out = quelm("inspect", "prices.md", "--explain", cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[2].split() == ["model", "prompt", "completion", "from"]
+    assert lines[3].split() == ["alpha", "-", "5.00", "line", "9,", "free", "text",
+                                "(overrides", "line", "4)"]
+    assert lines[4].split() == ["epsilon", "4.00", "-", "line", "8,", "free", "text"]
+    rest = "\n".join(lines[5:])
+    for number in (5, 6, 7):
+        assert f"line {number}" in rest
+        assert AUTHORED.splitlines()[number - 1] in rest
+    assert "line 10" not in rest and "illustrative" not in rest  # prose is not listed
+
+
+def test_inspect_escapes_control_characters(tmp_path):
+    (tmp_path / "prices.md").write_text("| \x1b[2Jwipe | $1 | $2 |\n", encoding="utf8")
+    out = quelm("inspect", "prices.md", "--explain", cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    assert "\x1b" not in out.stdout
+    assert "\\x1b[2jwipe" in out.stdout
+
+
+def test_inspect_reads_a_web_address(tmp_path, server):
+    out = quelm("inspect", server + "/prices.md", "--json", cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    expected = gp._parse_pricing.__wrapped__(server + "/prices.md")
+    assert expected and list(json.loads(out.stdout)["models"].items()) == list(expected.items())
+
+
+ESTIMATE = ["estimate", "--prompt-tokens", "21549", "--completion-tokens", "7091",
+            "--pricing", "pricing_table.md"]
+
+
+@pytest.mark.parametrize("model, name, match", [
+    ("gpt-4o", "gpt-4o", "exact"),
+    ("GPT-4o", "gpt-4o", "exact"),
+    ("gpt-4o-2024-08-06", "gpt-4o", "substring"),  # a table name inside the model's
+    ("4o", "gpt-4o", "substring"),  # the model's name inside a table name
+    ("gpt-4o-mini-2024", "gpt-4o", "substring"),  # the first related name, not the closest
+])
+def test_estimate_json_names_the_entry(here, monkeypatch, model, name, match):
+    out = quelm(*ESTIMATE, "--model", model, "--json", cwd=here)
+    assert out.returncode == 0, out.stderr
+    result = json.loads(out.stdout)
+    assert result["entry"] == {"name": name, "match": match, **example_table()[name]}
+    assert result["usage"] == {"prompt_tokens": 21549, "completion_tokens": 7091}
+    assert result["estimated_costs"] == PRICED_4O
+    assert list(result["estimated_costs"]) == list(PRICED_4O)
+
+
+@pytest.mark.parametrize("model, entry_line", [
+    ("GPT-4o", "entry       gpt-4o (exact name)"),
+    ("gpt-4o-2024-08-06",
+     "entry       gpt-4o (substring rule: the first table name that 'gpt-4o-2024-08-06' contains)"),
+    ("4.1-mi", "entry       gpt-4.1-mini (substring rule: the first table name that contains '4.1-mi')"),
+])
+def test_estimate_text(here, model, entry_line):
+    out = quelm(*ESTIMATE, "--model", model, cwd=here)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[0] == f"model       {model}"
+    assert lines[1] == entry_line
+    assert lines[3] == "tokens      21,549 prompt, 7,091 completion"
+    assert [line.split()[0] for line in lines[4:]] == ["prompt", "completion", "total"]
+
+
+def test_estimate_without_a_completion_rate(here):
+    out = quelm(*ESTIMATE, "--model", "text-embedding-ada-002", cwd=here)
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    assert lines[2] == "rates       $0.10 prompt, no completion rate per 1M tokens"
+    assert [line.split()[0] for line in lines[4:]] == ["prompt", "total"]
+
+
+@pytest.mark.parametrize("command", [["inspect", "{src}"], [*ESTIMATE[:-1], "{src}", "--model", "o3"]])
+@pytest.mark.parametrize("source, reason", [
+    ("missing.md", "No such file or directory"),
+    (".", "Is a directory"),
+    ("{server}/missing.md", "HTTP Error 404: Not Found"),
+])
+def test_unreadable_source(tmp_path, server, command, source, reason):
+    src = source.format(server=server)
+    out = quelm(*[a.format(src=src) for a in command], cwd=tmp_path)
+    assert out.returncode == 1
+    assert out.stdout == ""
+    assert f"Failed to load pricing from {src}: " in out.stderr
+    error = out.stderr.splitlines()[-1]
+    assert error.startswith(f"python -m quelm {command[0]}: error: cannot read the price list {src!r}")
+    assert reason in error
+
+
+@pytest.mark.parametrize("model, hint", [
+    ("clade-sonet", "closest names: 'claude-sonnet-4'"),
+    ("zzz", "'python -m quelm inspect pricing_table.md' lists its 14 names"),
+])
+def test_estimate_unknown_model(here, model, hint):
+    out = quelm(*ESTIMATE, "--model", model, cwd=here)
+    assert out.returncode == 1 and out.stdout == ""
+    assert out.stderr == (
+        f"python -m quelm estimate: error: no entry of the price list 'pricing_table.md' matches "
+        f"model {model!r}, neither exactly nor by the substring rule; {hint}\n")
+
+
+def test_estimate_on_a_list_without_prices(tmp_path):
+    (tmp_path / "empty.md").write_text("# Nothing yet\n", encoding="utf8")
+    out = quelm("estimate", "--model", "o3", "--prompt-tokens", "1", "--completion-tokens", "1",
+                "--pricing", "empty.md", cwd=tmp_path)
+    assert out.returncode == 1
+    assert out.stderr.rstrip().endswith("the price list holds no prices")
+
+
+@pytest.mark.parametrize("option", ["--prompt-tokens", "--completion-tokens"])
+@pytest.mark.parametrize("value, complaint", [
+    ("-1", "a token count cannot be negative: '-1'"),
+    ("x", "not a whole number: 'x'"),
+    ("1.5", "not a whole number: '1.5'"),
+    ("", "not a whole number: ''"),
+])
+def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complaint):
+    counts = {"--prompt-tokens": "1", "--completion-tokens": "1", option: value}
+    out = quelm("estimate", "--model", "o3", *[x for kv in counts.items() for x in kv],
+                cwd=tmp_path)
+    assert out.returncode == 2 and out.stdout == ""
+    assert f"error: argument {option}: {complaint}" in out.stderr
+
+
+@pytest.mark.parametrize("args, complaint", [
+    (["estimate", "--prompt-tokens", "1", "--completion-tokens", "1"],
+     "the following arguments are required: --model"),
+    (["inspect"], "the following arguments are required: SOURCE"),
+    (["--model", "o3", "inspect", "x.md"], "--pricing and --model before 'inspect'"),
+    (["price"], "invalid choice: 'price'"),
+])
+def test_usage_errors(tmp_path, args, complaint):
+    out = quelm(*args, cwd=tmp_path)
+    assert out.returncode == 2 and out.stdout == ""
+    assert complaint in out.stderr
+
+
+@pytest.mark.parametrize("command, options", [
+    ([], ["--pricing", "--model", "inspect", "estimate"]),
+    (["inspect"], ["SOURCE", "--explain", "--json"]),
+    (["estimate"], ["--model", "--prompt-tokens", "--completion-tokens", "--pricing", "--json"]),
+])
+def test_help(tmp_path, command, options):
+    out = quelm(*command, "--help", cwd=tmp_path)
+    assert out.returncode == 0
+    assert re.match(rf"usage: python -m quelm {' '.join(command)}", out.stdout)
+    for option in options:
+        assert option in out.stdout

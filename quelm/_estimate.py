@@ -78,9 +78,15 @@ def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int
     if match is None:
         raise _no_match(model, key, pricing, source)
     name, entry, exact = match
-    genai_pricing.PRICING_URL = source
     usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
-    costs = genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
+    # estimate_costs reads the source named by PRICING_URL: the cached table
+    # loaded above.  The setting is put back for whoever called us.
+    previous = genai_pricing.PRICING_URL
+    genai_pricing.PRICING_URL = source
+    try:
+        costs = genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
+    finally:
+        genai_pricing.PRICING_URL = previous
     return {
         "model": model,
         "pricing": source,

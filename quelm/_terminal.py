@@ -22,7 +22,8 @@ def shown(text: str) -> str:
     price list cannot move the cursor or recolour the terminal."""
     if text.isprintable():
         return text
-    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in text)
+    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii")
+                   for c in text)
 
 
 def shown_name(name: str) -> str:

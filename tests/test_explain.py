@@ -237,6 +237,7 @@ cli.main(["estimate", "--model", "o3", "--prompt-tokens", "1", "--completion-tok
           "--pricing", {str(EXAMPLE)!r}])
 after = list(vars(g))
 assert before == after, (before, after)
+assert g.PRICING_URL.startswith("https://"), g.PRICING_URL
 print(*[n for n in after if n[:2] != "__"])
 """
     out = run_python("-c", code, cwd=tmp_path)

@@ -160,8 +160,7 @@ private:
     Ref lowered(Span s, bool ascii) const {
         if (!ascii) return lower_non_ascii(s);
         Ref out = Ref::steal(PyUnicode_New(s.size(), 127));
-        Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
-        for (Py_ssize_t i = s.lo; i < s.hi; ++i) *o++ = static_cast<Py_UCS1>(chars::ascii_lower(d_[i]));
+        chars::lower_ascii(d_, s, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(out.get())));
         return out;
     }
 
@@ -199,6 +198,7 @@ private:
 
 Ref parse_document(Borrowed text, LineObserver* observer) {
     PyObject* s = text.get();
+    check(PyUnicode_READY(s));
     switch (PyUnicode_KIND(s)) {
         case PyUnicode_1BYTE_KIND:
             return DocumentParser<Py_UCS1>(s, observer).run();

@@ -302,3 +302,31 @@ def monkeypatch_source(monkeypatch):
     monkeypatch.setattr(builtins, "open", fake_open)
     monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "disabled", True)
     return requested, opened_files
+
+
+@pytest.mark.parametrize(
+    "response, message",
+    [
+        (object(), "'object' object does not support the context manager protocol"),
+        (type("OnlyEnter", (), {"__enter__": lambda self: self})(),
+         "'OnlyEnter' object does not support the context manager protocol (missed __exit__ method)"),
+    ],
+)
+def test_response_that_is_no_context_manager(monkeypatch, caplog, response, message):
+    monkeypatch.setattr(urllib.request, "urlopen", lambda request, timeout=None: response)
+    with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
+        assert plain_parse("https://example.org/p.md") == {}
+    assert caplog.messages == [f"Failed to load pricing from https://example.org/p.md: {message}"]
+
+
+def test_exit_that_suppresses_the_error_ends_the_block_without_text(monkeypatch):
+    class Swallowing(FakeResponse):
+        def __exit__(self, *exc):
+            return True
+
+    monkeypatch.setattr(urllib.request, "urlopen",
+                        lambda request, timeout=None: Swallowing(OSError("reset"), []))
+    # As in Python, the with block then ends without returning text, and the
+    # parse of that missing text fails outside the guarded read.
+    with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'splitlines'"):
+        plain_parse("https://example.org/p.md")

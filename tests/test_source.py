@@ -96,7 +96,7 @@ def test_response_closed_when_read_fails(opened, caplog):
 
 
 def test_fetched_body_decoded_with_replacement(opened):
-    opened["body"] = b"\xef\xbb\xbfmod\xffel: prompt $1, completion $2\r\n"
+    opened["body"] = b"\xef\xbb\xbf| mod\xffel | $1 | $2 |\r\n"
     assert plain_parse("https://example.org/p.md") == {
         "mod\ufffdel": {"prompt_per_1M": 1.0, "completion_per_1M": 2.0}
     }
@@ -212,7 +212,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path == "/missing.md":
             self.send_error(404, "Not Found")
             return
-        body = b"model-x: prompt $1, completion $2\r\nmodel-\xfe: prompt $3\n"
+        body = b"model-x: prompt $1, completion $2\r\n| model-\xfe | $3 | - |\n"
         self.send_response(200)
         self.send_header("Content-Type", "text/markdown; charset=latin-1")
         self.send_header("Content-Length", str(len(body)))
@@ -302,3 +302,31 @@ def monkeypatch_source(monkeypatch):
     monkeypatch.setattr(builtins, "open", fake_open)
     monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "disabled", True)
     return requested, opened_files
+
+
+@pytest.mark.parametrize(
+    "response, message",
+    [
+        (object(), "'object' object does not support the context manager protocol"),
+        (type("OnlyEnter", (), {"__enter__": lambda self: self})(),
+         "'OnlyEnter' object does not support the context manager protocol (missed __exit__ method)"),
+    ],
+)
+def test_response_that_is_no_context_manager(monkeypatch, caplog, response, message):
+    monkeypatch.setattr(urllib.request, "urlopen", lambda request, timeout=None: response)
+    with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
+        assert plain_parse("https://example.org/p.md") == {}
+    assert caplog.messages == [f"Failed to load pricing from https://example.org/p.md: {message}"]
+
+
+def test_exit_that_suppresses_the_error_ends_the_block_without_text(monkeypatch):
+    class Swallowing(FakeResponse):
+        def __exit__(self, *exc):
+            return True
+
+    monkeypatch.setattr(urllib.request, "urlopen",
+                        lambda request, timeout=None: Swallowing(OSError("reset"), []))
+    # As in Python, the with block then ends without returning text, and the
+    # parse of that missing text fails outside the guarded read.
+    with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'splitlines'"):
+        plain_parse("https://example.org/p.md")

@@ -66,10 +66,34 @@ Ref without_bom(Ref text) {
     return text;
 }
 
+// A special method looked up on the type and bound to `obj`, as the `with`
+// statement does; a null Ref when the type has none.
+Ref special_method(Borrowed obj, const char* name) {
+    PyTypeObject* type = Py_TYPE(obj.get());
+    PyObject* descr = _PyType_Lookup(type, interned(name).get());
+    if (!descr) return Ref();
+    descrgetfunc bind = Py_TYPE(descr)->tp_descr_get;
+    if (!bind) return Ref::borrow(descr);
+    return Ref::steal(bind(descr, obj.get(), reinterpret_cast<PyObject*>(type)));
+}
+
 // `with cm as resp: return resp.read().decode("utf-8", errors="replace")`
 Ref read_response(Borrowed cm) {
-    Ref exit = Ref::steal(PyObject_GetAttrString(cm.get(), "__exit__"));
-    Ref resp = Ref::steal(PyObject_CallMethod(cm.get(), "__enter__", nullptr));
+    Ref enter = special_method(cm, "__enter__");
+    if (!enter) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
+                     Py_TYPE(cm.get())->tp_name);
+        throw PyError{};
+    }
+    Ref exit = special_method(cm, "__exit__");
+    if (!exit) {
+        PyErr_Format(PyExc_TypeError,
+                     "'%.200s' object does not support the context manager protocol "
+                     "(missed __exit__ method)",
+                     Py_TYPE(cm.get())->tp_name);
+        throw PyError{};
+    }
+    Ref resp = Ref::steal(PyObject_CallNoArgs(enter.get()));
     Ref text;
     try {
         Ref body = Ref::steal(PyObject_CallMethodNoArgs(resp.get(), names::read));

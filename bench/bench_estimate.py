@@ -93,7 +93,7 @@ def run():
             assert native_result == ref_estimate.estimate_costs(args, USAGE)
             native, python = time_pair(genai_pricing.estimate_costs,
                                        ref_estimate.estimate_costs, args, USAGE)
-            rows.append({"workload": workload, "native": native, "python": python,
+            rows.append({"workload": f"estimate_costs: {workload}", "native": native, "python": python,
                          "unit": "ns/op", "ratio": python / native,
                          "target": TARGETS[workload]})
         return rows
@@ -104,10 +104,10 @@ def run():
 
 def main():
     print(f"estimate_costs, {len(TABLE)} models in the table")
-    print(f"{'workload':<20} {'native':>10} {'python':>10}  unit    {'ratio':>6}  target")
+    print(f"{'workload':<36} {'native':>10} {'python':>10}  unit    {'ratio':>6}  target")
     for r in run():
         target = f"{r['target']:.0f}" if r["target"] else "-"
-        print(f"{r['workload']:<20} {r['native']:>10.0f} {r['python']:>10.0f}  {r['unit']:<6} "
+        print(f"{r['workload']:<36} {r['native']:>10.0f} {r['python']:>10.0f}  {r['unit']:<6} "
               f"{r['ratio']:>6.1f}  {target}")
 
 

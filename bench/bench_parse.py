@@ -143,7 +143,7 @@ def measure(name, document):
         os.unlink(path)
     native_rate, python_rate = size_mb / t_native, size_mb / t_python
     return {
-        "workload": f"{name}, {size_mb:.2f} MB",
+        "workload": f"_parse_pricing: {name}, {size_mb:.2f} MB",
         "native": native_rate,
         "python": python_rate,
         "unit": "MB/s",

@@ -1,11 +1,215 @@
-// The Markdown pricing document parser.
-#include "../shared.hpp"
+// The Markdown pricing document parser: one pass over the lines, table rows
+// and free-text price lines, into a dict of model name -> rates.
+#include "parser.hpp"
+
+#include "../unicode.hpp"
+#include "entries.hpp"
+#include "freetext.hpp"
 
 namespace quelm::pricing {
+namespace {
 
-Ref parse_document(Borrowed) {
-    PyErr_SetString(PyExc_NotImplementedError, "the pricing document parser is not built yet");
-    throw PyError{};
+using chars::Span;
+using std::optional;
+
+template <class Ch>
+class DocumentParser {
+public:
+    DocumentParser(PyObject* text, LineObserver* observer)
+        : text_(text),
+          d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
+          len_(PyUnicode_GET_LENGTH(text)),
+          observer_(observer),
+          entries_(d_, static_cast<size_t>(len_ / 64)) {}
+
+    Ref run() {
+        chars::Lines<Ch> lines(d_, len_);
+        Span line;
+        Py_ssize_t number = 0;
+        LineReport report;  // reused: only what a line sets is reset
+        while (lines.next(line)) {
+            ++number;
+            report.kind = LineKind::Blank;
+            report.outcome = LineOutcome::Skipped;
+            report.few_cells = report.replaced = false;
+            report.prompt = report.completion = std::nullopt;
+            handle_line(chars::strip(d_, line), report);
+            if (observer_) {
+                report.number = number;
+                report.line = line;
+                report.units = units_;
+                observer_->on_line(report);
+                report.name = Ref();
+            }
+        }
+        return entries_.build();
+    }
+
+private:
+    void handle_line(Span s, LineReport& r) {
+        if (s.empty()) return;  // Blank, Skipped
+        if (d_[s.lo] == '#') {
+            r.kind = LineKind::Comment;
+            return;
+        }
+        if (d_[s.lo] == '|') {
+            Span cells[3];
+            if (split_cells(s, cells)) return table_row(cells, r);
+            r.few_cells = true;
+        }
+        free_text(s, r);
+    }
+
+    // Cells of a table row: "|" stripped from both ends, split at every "|",
+    // each piece stripped.  Only the first three matter; false when there
+    // are fewer than three.
+    bool split_cells(Span s, Span (&cells)[3]) const {
+        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
+        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        Py_ssize_t start = s.lo;
+        for (int k = 0; k < 3; ++k) {
+            const Py_ssize_t end = chars::find_char(d_, start, s.hi, len_, Ch('|'));
+            if (end == s.hi && k < 2) return false;
+            cells[k] = chars::strip(d_, {start, end});
+            start = end + 1;
+        }
+        return true;
+    }
+
+    void table_row(const Span (&cells)[3], LineReport& r) {
+        if (is_rule(cells[0]) && is_rule(cells[1]) && is_rule(cells[2])) {
+            r.kind = LineKind::Separator;
+            return;
+        }
+        const bool name_ascii = chars::is_ascii(d_, cells[0]);
+        if (lower_contains(cells[0], name_ascii, "model", nullptr) && names_price_column(cells)) {
+            units_.prompt = cell::header_unit(d_, cells[1]);
+            units_.completion = cell::header_unit(d_, cells[2]);
+            r.kind = LineKind::Header;
+            r.outcome = LineOutcome::UnitsSet;
+            return;
+        }
+        r.kind = LineKind::TableRow;
+        if (name_ascii) hash_ = entries_.prepare_ascii(cells[0]);
+        r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
+        r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
+        store(cells[0], name_ascii, name_ascii, r);
+    }
+
+    void free_text(Span s, LineReport& r) {
+        r.kind = LineKind::FreeText;
+        r.outcome = LineOutcome::NoMatch;
+        const auto line = freetext::match_model_line(d_, s);
+        if (!line) return;
+        r.prompt = price_after(line->rest, "prompt");
+        r.completion = price_after(line->rest, "completion");
+        store(line->name, chars::is_ascii(d_, line->name), false, r);
+    }
+
+    optional<double> price_after(Span rest, const char* label) const {
+        // Group 1 starts with its own first number: no need to search it.
+        const auto price = freetext::find_price(d_, rest, len_, label);
+        if (!price) return std::nullopt;
+        return cell::per_1m(d_, price->group, len_, price->number, price->digits, Unit::None);
+    }
+
+    // A full match of ":?-{3,}:?".
+    bool is_rule(Span c) const {
+        Py_ssize_t p = c.lo;
+        if (p < c.hi && d_[p] == ':') ++p;
+        const Py_ssize_t dashes = p;
+        while (p < c.hi && d_[p] == '-') ++p;
+        if (p - dashes < 3) return false;
+        if (p < c.hi && d_[p] == ':') ++p;
+        return p == c.hi;
+    }
+
+    // A header row names the model in its first cell (tested by the caller)
+    // and a price column in its second or third, all compared lower-cased.
+    bool names_price_column(const Span (&cells)[3]) const {
+        return lower_contains(cells[1], chars::is_ascii(d_, cells[1]), "prompt", "completion") ||
+               lower_contains(cells[2], chars::is_ascii(d_, cells[2]), "prompt", "completion");
+    }
+
+    // Does the lower-cased `s` contain `a` (or `b`, when given)?
+    bool lower_contains(Span s, bool ascii, const char* a, const char* b) const {
+        if (ascii)
+            return chars::ascii_lower_contains(d_, s, a) ||
+                   (b && chars::ascii_lower_contains(d_, s, b));
+        // Lower-casing beyond ASCII may change lengths ("İ" becomes two code
+        // points) and depends on context (final sigma): the str does it.
+        const Ref lowered = lower_non_ascii(s);
+        const uni::Text t(lowered.get());
+        return contains(t, a) || (b && contains(t, b));
+    }
+
+    static bool contains(const uni::Text& t, const char* needle) {
+        for (Py_ssize_t i = 0; i < t.len; ++i) {
+            Py_ssize_t k = 0;
+            while (needle[k] && i + k < t.len && t[i + k] == static_cast<Py_UCS4>(needle[k])) ++k;
+            if (!needle[k]) return true;
+        }
+        return false;
+    }
+
+    Ref lower_non_ascii(Span s) const {
+        const Ref piece = Ref::steal(PyUnicode_Substring(text_, s.lo, s.hi));
+        return Ref::steal(PyObject_CallMethodNoArgs(piece.get(), names::lower));
+    }
+
+    // str.lower() of a piece of the document, as a new str.
+    Ref lowered(Span s, bool ascii) const {
+        if (!ascii) return lower_non_ascii(s);
+        Ref out = Ref::steal(PyUnicode_New(s.size(), 127));
+        Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
+        for (Py_ssize_t i = s.lo; i < s.hi; ++i) *o++ = static_cast<Py_UCS1>(chars::ascii_lower(d_[i]));
+        return out;
+    }
+
+    // Stores the rates found (r.prompt, r.completion) under the lower-cased
+    // name unless both are none.  `keyed`: hash_ already holds the hash of
+    // the (ASCII) name.
+    void store(Span name, bool name_ascii, bool keyed, LineReport& r) {
+        if (!r.prompt && !r.completion) {
+            r.outcome = LineOutcome::NoPrice;
+            if (observer_) r.name = lowered(name, name_ascii);
+            return;
+        }
+        if (name_ascii) {
+            if (!keyed) hash_ = entries_.prepare_ascii(name);
+            r.replaced = entries_.store_ascii(name, hash_, r.prompt, r.completion);
+            if (observer_) r.name = lowered(name, true);
+        } else {
+            Ref lowered_name = lower_non_ascii(name);
+            if (observer_) r.name = lowered_name;
+            r.replaced = entries_.store_lowered(std::move(lowered_name), r.prompt, r.completion);
+        }
+        r.outcome = LineOutcome::Stored;
+    }
+
+    PyObject* text_;
+    const Ch* d_;
+    Py_ssize_t len_;
+    LineObserver* observer_;
+    EntryTable<Ch> entries_;
+    std::uint32_t hash_ = 0;  // of the ASCII name being stored
+    HeaderUnits units_;  // persist across the whole document
+};
+
+}  // namespace
+
+Ref parse_document(Borrowed text, LineObserver* observer) {
+    PyObject* s = text.get();
+    switch (PyUnicode_KIND(s)) {
+        case PyUnicode_1BYTE_KIND:
+            return DocumentParser<Py_UCS1>(s, observer).run();
+        case PyUnicode_2BYTE_KIND:
+            return DocumentParser<Py_UCS2>(s, observer).run();
+        default:
+            return DocumentParser<Py_UCS4>(s, observer).run();
+    }
 }
+
+Ref parse_document(Borrowed text) { return parse_document(text, nullptr); }
 
 }  // namespace quelm::pricing

@@ -1,0 +1,56 @@
+// The pricing document parser: the whole document text -> PricingTable.
+//
+// An optional observer sees, line by line, what the parser made of the
+// document (for tools that explain a parse).  Without one, the parser only
+// tests a null pointer per line.
+#pragma once
+
+#include <optional>
+
+#include "../shared.hpp"
+#include "cell.hpp"
+#include "chars.hpp"
+
+namespace quelm::pricing {
+
+enum class LineKind : unsigned char {
+    Blank,      // empty once stripped
+    Comment,    // begins with "#" once stripped (Markdown headings among them)
+    Separator,  // a table rule row such as |---|:---:|---|
+    Header,     // a table header row naming the model and price columns
+    TableRow,   // any other table row with at least three cells
+    FreeText,   // every other line, "|" lines with fewer than three cells included
+};
+
+enum class LineOutcome : unsigned char {
+    Skipped,     // blank, comment or separator: nothing to do
+    UnitsSet,    // header row: the unit tags below were set
+    Stored,      // an entry was stored under `name`
+    NoPrice,     // a model line whose prompt and completion prices are both none
+    NoMatch,     // free text that does not begin with "<name>:" or "<name> -"
+};
+
+struct LineReport {
+    Py_ssize_t number = 0;     // 1-based line number (str.splitlines() lines)
+    chars::Span line;          // the line's code points in the document, unstripped
+    LineKind kind = LineKind::Blank;
+    LineOutcome outcome = LineOutcome::Skipped;
+    bool few_cells = false;    // a "|" line sent to the free-text rule
+    bool replaced = false;     // Stored over an earlier entry of the same name
+    Ref name;                  // the model name, for Stored and NoPrice lines
+    std::optional<double> prompt, completion;  // the prices found
+    HeaderUnits units;         // the unit tags in force after this line
+};
+
+class LineObserver {
+public:
+    virtual ~LineObserver() = default;
+    // Called once per line, in order, after the line was handled.  May raise
+    // by throwing PyError with a Python exception set; the parse stops.
+    virtual void on_line(const LineReport& report) = 0;
+};
+
+// Parses `text` (an exact str, byte-order mark already removed).
+Ref parse_document(Borrowed text, LineObserver* observer);
+
+}  // namespace quelm::pricing

@@ -96,7 +96,9 @@ def test_response_closed_when_read_fails(opened, caplog):
 
 
 def test_fetched_body_decoded_with_replacement(opened):
-    opened["body"] = b"\xef\xbb\xbfmod\xffel: prompt $1, completion $2\r\n"
+    # U+FFFD is no model-name character of the free-text rule: a table
+    # cell keeps it in the name.
+    opened["body"] = b"\xef\xbb\xbf| mod\xffel | $1 | $2 |\r\n"
     assert plain_parse("https://example.org/p.md") == {
         "mod\ufffdel": {"prompt_per_1M": 1.0, "completion_per_1M": 2.0}
     }
@@ -212,7 +214,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path == "/missing.md":
             self.send_error(404, "Not Found")
             return
-        body = b"model-x: prompt $1, completion $2\r\nmodel-\xfe: prompt $3\n"
+        body = b"model-x: prompt $1, completion $2\r\n| model-\xfe | $3 | - |\n"
         self.send_response(200)
         self.send_header("Content-Type", "text/markdown; charset=latin-1")
         self.send_header("Content-Length", str(len(body)))

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Coverage-guided fuzzing of the extension with atheris (libFuzzer).
+#
+# Builds the extension with clang's fuzzing coverage, AddressSanitizer and
+# UndefinedBehaviorSanitizer (QUELM_FUZZ=ON) into its own virtual
+# environment, then runs each target in fuzz/ for its share of the time:
+# two thirds for the pricing documents, one third for usage extraction.
+# A crash, a sanitizer report or a failed check stops that target, keeps the
+# input under build/fuzz-findings/ and makes the script exit non-zero.
+# Installs clang 14 and its runtime libraries with apt-get when missing.
+#
+#   tools/fuzz.sh [seconds]          (default 60, all targets together)
+#   tools/fuzz.sh --repro TARGET FILE   runs one saved input again
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+venv=build/fuzz-venv
+findings=build/fuzz-findings
+cxx=clang++-14
+
+ensure_clang() {
+    if command -v "$cxx" >/dev/null && dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null |
+            grep -q "ok installed"; then
+        return
+    fi
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "fuzz: installing clang-14 and libclang-rt-14-dev"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        clang-14 libclang-rt-14-dev >/dev/null
+}
+
+build() {
+    ensure_clang
+    [ -x "$venv/bin/python" ] || python3.11 -m venv "$venv"
+    "$venv/bin/pip" install -q --disable-pip-version-check --only-binary atheris atheris==3.0.0
+    CC=clang-14 CXX="$cxx" "$venv/bin/pip" install -q --disable-pip-version-check . \
+        -Ccmake.define.QUELM_FUZZ=ON -Ccmake.build-type=RelWithDebInfo -Cbuild-dir=build/fuzz
+}
+
+# The interpreter is not instrumented: the sanitizer runtime that carries
+# libFuzzer is preloaded, and PYTHONMALLOC=malloc sends every object through
+# its allocator so that overruns of str and dict storage are caught.
+run_python() {
+    local runtime
+    runtime="$("$venv/bin/python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
+    ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:malloc_context_size=10 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    PYTHONMALLOC=malloc LD_PRELOAD="$runtime" "$venv/bin/python" "$@"
+}
+
+if [ "${1:-}" = "--repro" ]; then
+    build
+    run_python "fuzz/fuzz_$2.py" "$3"
+    exit
+fi
+
+total=${1:-60}
+build
+mkdir -p "$findings"
+status=0
+for entry in "pricing:2" "usage:1"; do
+    target=${entry%%:*}
+    share=${entry##*:}
+    seconds=$(( total * share / 3 ))
+    [ "$seconds" -ge 1 ] || seconds=1
+    corpus=build/fuzz-corpus/$target  # new inputs; fuzz/corpus/ only seeds
+    mkdir -p "$corpus"
+    dict=()
+    [ -f "fuzz/$target.dict" ] && dict=("-dict=fuzz/$target.dict")
+    log=$findings/$target.log
+    echo "fuzz: $target for ${seconds}s"
+    set +e
+    run_python "fuzz/fuzz_$target.py" -max_total_time="$seconds" -rss_limit_mb=6144 \
+        -timeout=60 -max_len=4096 -print_final_stats=1 "${dict[@]}" \
+        -artifact_prefix="$findings/$target-" "$corpus" "fuzz/corpus/$target" >"$log" 2>&1
+    rc=$?
+    set -e
+    grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" |
+        sed "s/^/fuzz: $target: /" || true
+    if [ "$rc" -ne 0 ]; then
+        status=1
+        echo "fuzz: $target FAILED (exit $rc); log: $log"
+        grep -v '^INFO: Instrumenting' "$log" | grep -v -E '^#[0-9]+|NEW_FUNC' | tail -n 60
+    fi
+done
+exit "$status"

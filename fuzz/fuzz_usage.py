@@ -17,12 +17,16 @@ import atheris
 
 import harness  # loads the extension, offline and quiet
 
-with atheris.instrument_imports(include=["responses"]):
+with atheris.instrument_imports(include=["responses", "ref_usage"]):
+    import ref_usage
     import responses
 
 gp = harness.gp
 expect = harness.expect
 LOG = responses.LOG
+# The plain-Python rendition's tokenizer road, with its fallback marked.
+FELL_BACK = object()
+ref_usage._approx_token_count = lambda text: FELL_BACK
 
 SHAPES = {
     "openai": ("usage", "input_tokens", "prompt_tokens", "output_tokens", "completion_tokens"),
@@ -61,20 +65,9 @@ def model_approx(text):
 def model_count(text, model_name):
     check_type("text", text, str)
     check_type("model_name", model_name, str)
-    try:
-        import tiktoken
-
-        try:
-            enc = tiktoken.encoding_for_model(model_name)
-        except Exception:
-            try:
-                enc = tiktoken.get_encoding("o200k_base")
-            except Exception:
-                enc = tiktoken.get_encoding("cl100k_base")
-        return len(enc.encode(text))
-    except Exception:
-        pass
-    return call_helper("_approx_token_count", text)
+    count = ref_usage._count_openai_tokens(text, model_name)
+    # The tokenizer road failed: the module falls back on its helper by name.
+    return call_helper("_approx_token_count", text) if count is FELL_BACK else count
 
 
 def model_usage_dict(prompt_tokens, completion_tokens):

@@ -309,11 +309,7 @@ class Builder:
 
     def behaviour(self, recipe):
         if recipe[0] == "raise":
-            error = recipe[1]
-
-            def give():
-                raise error("read")
-            return give
+            return raiser(recipe[1], "read")
         value = self.value(recipe[1])
         return lambda: value
 
@@ -339,11 +335,7 @@ class Builder:
 
     def lookup(self, recipe):
         if recipe[0] == "raise":
-            error = recipe[1]
-
-            def fail():
-                raise error("no encoding")
-            return fail
+            return raiser(recipe[1], "no encoding")
         encoding = Encoding(self.label(), recipe[1])
         return lambda: encoding
 
@@ -357,6 +349,12 @@ class Builder:
             else:
                 out[name] = Giving(name, self.value(how[1]))
         return out
+
+
+def raiser(error, message):
+    def fail():
+        raise error(message)
+    return fail
 
 
 class Acting:

@@ -60,6 +60,7 @@ total=${1:-60}
 build
 mkdir -p "$findings"
 status=0
+executed=0
 for entry in "pricing:2" "usage:1"; do
     target=${entry%%:*}
     share=${entry##*:}
@@ -77,12 +78,19 @@ for entry in "pricing:2" "usage:1"; do
         -artifact_prefix="$findings/$target-" "$corpus" "fuzz/corpus/$target" >"$log" 2>&1
     rc=$?
     set -e
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    executed=$(( executed + ${runs:-0} ))
     grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" |
         sed "s/^/fuzz: $target: /" || true
     if [ "$rc" -ne 0 ]; then
         status=1
         echo "fuzz: $target FAILED (exit $rc); log: $log"
-        grep -v '^INFO: Instrumenting' "$log" | grep -v -E '^#[0-9]+|NEW_FUNC' | tail -n 60
+        # The report: a sanitizer's, an uncaught exception's or libFuzzer's.
+        start=$(grep -n -m1 -E 'ERROR: (AddressSanitizer|libFuzzer)|runtime error:|Uncaught Python exception' \
+                "$log" | cut -d: -f1)
+        if [ -n "$start" ]; then sed -n "${start},$((start + 25))p" "$log"; else tail -n 40 "$log"; fi
+        grep -E '^(artifact_prefix|Base64)' "$log" || true
     fi
 done
+echo "fuzz: $executed inputs run in ${total}s"
 exit "$status"

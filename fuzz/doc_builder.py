@@ -169,6 +169,16 @@ def line(fdp):
     return fdp.ConsumeUnicodeNoSurrogates(fdp.ConsumeIntInRange(0, 40))
 
 
+def many_rows(fdp):
+    """A block of rows under a few names each, from a few bytes: enough
+    distinct names to make the parser's entry table grow, and repeats that
+    replace earlier entries."""
+    base = pick(fdp, NAMES)
+    count = fdp.ConsumeIntInRange(1, 120)
+    distinct = fdp.ConsumeIntInRange(1, count)
+    return "\n".join(f"| {base}-{i % distinct} | ${i}.5 | {i % 7} / 1K |" for i in range(count))
+
+
 def document(fdp):
     out = ["\ufeff"] if fdp.ConsumeIntInRange(0, 7) == 0 else []
     # Up to 80 lines: past 32 stored names the entry table grows.
@@ -176,6 +186,6 @@ def document(fdp):
         if fdp.remaining_bytes() == 0:
             break
         out.append(pick(fdp, SPACES) if fdp.ConsumeIntInRange(0, 7) == 0 else "")
-        out.append(line(fdp))
+        out.append(line(fdp) if fdp.ConsumeIntInRange(0, 31) else many_rows(fdp))
         out.append(pick(fdp, BREAKS))
     return "".join(out)

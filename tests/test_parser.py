@@ -126,6 +126,42 @@ def test_every_line_break(brk):
     assert as_exact(parse_native(doc)) == as_exact({"a": rates(1.0, None), "b": rates(2000.0, 3.0)})
 
 
+@pytest.mark.parametrize(
+    "lines,expected",
+    [
+        # names that lower-case alike are one entry, however they are written
+        (["\u212a: prompt $1", "k: completion $2"], {"k": rates(None, 2.0)}),
+        (["K: prompt $1", "| \u212a | | $2 |"], {"k": rates(None, 2.0)}),
+        (["\u0130x: prompt $1", "| i\u0307X | | $2 |"], {"i\u0307x": rates(None, 2.0)}),
+        (["\u00c9t\u00c9: prompt $1", "| \u00e9T\u00e9 | $3 | $4 |"], {"\u00e9t\u00e9": rates(3.0, 4.0)}),
+        (["ab: prompt $1", "AB: prompt $2", "aB: prompt $3"], {"ab": rates(3.0, None)}),
+        (["ab: prompt $1", "abc: prompt $2", "a: prompt $3"],
+         {"ab": rates(1.0, None), "abc": rates(2.0, None), "a": rates(3.0, None)}),
+    ],
+)
+def test_names_equal_once_lower_cased_share_an_entry(lines, expected):
+    assert as_exact(parse_native("\n".join(lines))) == as_exact(expected)
+
+
+@pytest.mark.parametrize("rows,seed", [(200, 1), (3000, 2), (20000, 3)])
+def test_many_names_match_reference(rows, seed, tmp_path):
+    # Enough distinct and repeated names (in several spellings) to make the
+    # entry table grow several times.
+    import random
+
+    rng = random.Random(seed)
+    pool = [f"m{i}" for i in range(rows // 2)] + ["\u212a", "k", "\u0130", "i\u0307", "\u00e9"]
+    lines = []
+    for _ in range(rows):
+        name = rng.choice(pool)
+        name = name.upper() if rng.random() < 0.3 else name
+        cell = rng.choice(["$1.5", "2", "-", "0.003/1K", "$4 per 1M"])
+        lines.append(rng.choice([f"| {name} | {cell} | 7 |", f"{name}: completion {cell}"]))
+    path = tmp_path / "many.md"
+    path.write_text("\n".join(lines), encoding="utf8")
+    assert as_exact(parse_file(path)) == as_exact(ref_parser.parse_pricing(path))
+
+
 def test_unit_separator_is_no_line_break():
     # U+001F is whitespace, not a line boundary: the model line runs on.
     assert as_exact(parse_native("a: prompt $1\x1fb: completion $2")) == as_exact(

@@ -176,7 +176,10 @@ template <class Ch>
 double per_1m(const Ch* d, Span cell, Py_ssize_t readable, Span number, const Digits& digits,
               Unit default_unit) {
     const double val = number_value(d, number, digits);
-    const Markers markers = find_markers(d, cell, readable);
+    // A marker holds a "1" followed, after spaces, by a letter.  When the
+    // first number runs to the end of the cell there is no letter after any
+    // digit, and no digit before that number: no marker to look for.
+    const Markers markers = number.hi == cell.hi ? Markers{} : find_markers(d, cell, readable);
     if (markers.per_thousand) return val * 1000.0;
     if (markers.per_million) return val;
     if (default_unit == Unit::PerThousand) return val * 1000.0;

@@ -229,6 +229,41 @@ Py_ssize_t find_char(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t read
     return find_either(d, pos, hi, readable, ch, ch);
 }
 
+// Records the positions of the first `want` (at most 4) characters `ch` in
+// [pos, hi) into `at`; returns how many there are.  Vector loads may read on
+// up to `readable`, never past it.
+template <class Ch>
+int find_all(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch ch,
+             Py_ssize_t* at, int want) {
+    int found = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) <= 2) {
+        constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
+        const __m128i target = sizeof(Ch) == 1 ? _mm_set1_epi8(static_cast<char>(ch))
+                                               : _mm_set1_epi16(static_cast<short>(ch));
+        for (; pos < hi && pos + lanes <= readable; pos += lanes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + pos));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+                sizeof(Ch) == 1 ? _mm_cmpeq_epi8(v, target) : _mm_cmpeq_epi16(v, target)));
+            while (mask) {
+                const Py_ssize_t p = pos + __builtin_ctz(mask) / static_cast<int>(sizeof(Ch));
+                if (p >= hi) return found;
+                at[found++] = p;
+                if (found == want) return found;
+                mask &= mask - 1;
+                if constexpr (sizeof(Ch) == 2) mask &= mask - 1;  // both bytes of a lane
+            }
+        }
+    }
+#endif
+    for (; pos < hi; ++pos) {
+        if (d[pos] != ch) continue;
+        at[found++] = pos;
+        if (found == want) break;
+    }
+    return found;
+}
+
 // Iterates over the lines of a text as str.splitlines() splits it.
 template <class Ch>
 class Lines {

@@ -79,8 +79,10 @@ public:
     // `d` is the document's storage; `expected` a guess at the number of
     // names, to size the table once.
     EntryTable(const Ch* d, size_t expected) : d_(d) {
+        // Sized for the guess, up to a bound (a long text without prices
+        // should not zero a large table); beyond it the slots grow.
         size_t size = 64;
-        while (size < expected * 2) size *= 2;
+        while (size < expected * 2 && size < (size_t{1} << 16)) size *= 2;
         slots_.assign(size, 0);
         entries_.reserve(expected);
     }

@@ -66,13 +66,12 @@ private:
     bool split_cells(Span s, Span (&cells)[3]) const {
         while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
         while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
-        Py_ssize_t start = s.lo;
-        for (int k = 0; k < 3; ++k) {
-            const Py_ssize_t end = chars::find_char(d_, start, s.hi, len_, Ch('|'));
-            if (end == s.hi && k < 2) return false;
-            cells[k] = chars::strip(d_, {start, end});
-            start = end + 1;
-        }
+        Py_ssize_t pipes[3];
+        const int found = chars::find_all(d_, s.lo, s.hi, len_, Ch('|'), pipes, 3);
+        if (found < 2) return false;
+        cells[0] = chars::strip(d_, {s.lo, pipes[0]});
+        cells[1] = chars::strip(d_, {pipes[0] + 1, pipes[1]});
+        cells[2] = chars::strip(d_, {pipes[1] + 1, found == 3 ? pipes[2] : s.hi});
         return true;
     }
 
@@ -161,8 +160,7 @@ private:
     Ref lowered(Span s, bool ascii) const {
         if (!ascii) return lower_non_ascii(s);
         Ref out = Ref::steal(PyUnicode_New(s.size(), 127));
-        Py_UCS1* o = PyUnicode_1BYTE_DATA(out.get());
-        for (Py_ssize_t i = s.lo; i < s.hi; ++i) *o++ = static_cast<Py_UCS1>(chars::ascii_lower(d_[i]));
+        chars::lower_ascii(d_, s, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(out.get())));
         return out;
     }
 
@@ -200,6 +198,7 @@ private:
 
 Ref parse_document(Borrowed text, LineObserver* observer) {
     PyObject* s = text.get();
+    check(PyUnicode_READY(s));
     switch (PyUnicode_KIND(s)) {
         case PyUnicode_1BYTE_KIND:
             return DocumentParser<Py_UCS1>(s, observer).run();

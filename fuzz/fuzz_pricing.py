@@ -23,12 +23,15 @@ import atheris
 
 import harness  # loads the extension, offline and quiet
 
-# Python coverage for the document builder and the oracles; the extension's
-# coverage comes from its clang instrumentation.
-with atheris.instrument_imports(include=["doc_builder", "ref_parser", "ref_estimate"]):
+import ref_estimate
+import ref_parser
+
+# Python coverage for the document builder, so that new kinds of documents
+# count as progress; the extension's coverage comes from its clang
+# instrumentation.  The oracles stay uninstrumented: tracing them costs time
+# and tells nothing about the module.
+with atheris.instrument_imports(include=["doc_builder"]):
     import doc_builder
-    import ref_estimate
-    import ref_parser
 
 gp = harness.gp
 expect = harness.expect

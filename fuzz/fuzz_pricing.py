@@ -94,6 +94,10 @@ def check_estimate(fdp, table, expected, document):
     expect(repr(got) == repr(want), "estimate", model, usage, got, want)
 
 
+def dict_refs(table):
+    return [sys.getrefcount(table)] + [sys.getrefcount(rates) for rates in table.values()]
+
+
 def TestOneInput(data):
     if not data:
         return
@@ -109,6 +113,10 @@ def TestOneInput(data):
     expected = ref_parser.parse_text(text) if text is not None else {}
     expect(harness.exact(table) == harness.exact(expected), "table differs", text,
            harness.exact(table), harness.exact(expected))
+    # Nothing else may hold the table or its entries (names and prices are
+    # not compared: the host shares some strs, the module equal floats).
+    expect(dict_refs(table) == dict_refs(expected), "reference counts", text,
+           dict_refs(table), dict_refs(expected))
     check_estimate(fdp, table, expected, text)
 
 

@@ -147,7 +147,9 @@ def outcome(call):
 
 def run(recipe, env_recipe, call):
     """Builds the recipe afresh, installs the environment and runs `call`
-    on the built arguments; the outcome and the reads made."""
+    on the built arguments; the outcome, the reads made and the reference
+    counts of the built objects afterwards (a reference the module keeps or
+    drops too many shows there)."""
     builder = responses.Builder()
     args = [builder.value(r) if isinstance(r, tuple) else r for r in recipe]
     env = (builder.tiktoken(env_recipe[0]), builder.helpers(env_recipe[1]))
@@ -157,7 +159,7 @@ def run(recipe, env_recipe, call):
         result = outcome(lambda: call(*args))
     finally:
         responses.restore()
-    return result, list(LOG)
+    return result, list(LOG), [sys.getrefcount(o) for o in builder.built]
 
 
 def TestOneInput(data):
@@ -185,10 +187,11 @@ def TestOneInput(data):
         model = lambda *args: model_extract(kind, *args)  # noqa: E731
     else:
         model = MODELS[kind]
-    got, got_reads = run(recipe, env, native)
-    want, want_reads = run(recipe, env, model)
+    got, got_reads, got_refs = run(recipe, env, native)
+    want, want_reads, want_refs = run(recipe, env, model)
     expect(got == want, "outcome", kind, recipe, env, got, want)
     expect(got_reads == want_reads, "reads", kind, recipe, env, got_reads, want_reads)
+    expect(got_refs == want_refs, "reference counts", kind, recipe, env, got_refs, want_refs)
     if got[0] == "dict":
         expect([k for k, _, _ in got[1]] == ["prompt_tokens", "completion_tokens"], "record keys", got)
 

@@ -202,12 +202,20 @@ class Builder:
 
     def __init__(self):
         self.count = 0
+        self.built = []  # every object built, for reference counts
+
 
     def label(self):
         self.count += 1
         return self.count
 
     def value(self, recipe):
+        built = self.build(recipe)
+        if recipe[0] not in ("none", "int", "const"):  # those are shared, not built
+            self.built.append(built)
+        return built
+
+    def build(self, recipe):
         kind = recipe[0]
         if kind == "none":
             return None

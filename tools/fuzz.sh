@@ -26,9 +26,17 @@ ensure_clang() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     echo "fuzz: installing clang-14 and libclang-rt-14-dev"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        clang-14 libclang-rt-14-dev >/dev/null
+    local try
+    for try in 1 2 3; do
+        if $sudo apt-get update -qq &&
+                $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+                    clang-14 libclang-rt-14-dev >/dev/null; then
+            return
+        fi
+        sleep $((try * 10))
+    done
+    echo "fuzz: could not install clang-14" >&2
+    return 1
 }
 
 build() {

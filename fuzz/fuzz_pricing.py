@@ -10,8 +10,9 @@ first byte chooses how the rest is read:
              of table rows, header and separator rows, free-text price lines,
              headings and noise, with Unicode digits, spaces and line breaks
 
-The table is checked for its shape, compared with the plain-Python rendition
-of the rules (bench/ref_parser.py), and a model looked up in it by
+The table is checked for its shape and for references held to it, compared
+with the plain-Python rendition of the rules (bench/ref_parser.py), and a
+model looked up in it by
 `estimate_costs` must cost what the plain-Python estimate says.
 
     python fuzz/fuzz_pricing.py [libFuzzer options] [corpus dirs or files]

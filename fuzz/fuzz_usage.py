@@ -6,7 +6,8 @@ built of dicts, dict subclasses with their own `get`, namespaces and objects
 whose properties raise or act on the module, counts of odd types, a
 tokenizer stand-in, and rebindings of the module-level helpers.  The module
 runs on one build of that recipe and a plain-Python model of the rules on
-another; outcome (result or error) and the sequence of reads must agree.
+another; the outcome (result or error), the sequence of reads and the
+reference counts of the built objects afterwards must agree.
 
     python fuzz/fuzz_usage.py [libFuzzer options] [corpus dirs or files]
 """

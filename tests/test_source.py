@@ -96,6 +96,8 @@ def test_response_closed_when_read_fails(opened, caplog):
 
 
 def test_fetched_body_decoded_with_replacement(opened):
+    # U+FFFD is no model-name character of the free-text rule: a table
+    # cell keeps it in the name.
     opened["body"] = b"\xef\xbb\xbf| mod\xffel | $1 | $2 |\r\n"
     assert plain_parse("https://example.org/p.md") == {
         "mod\ufffdel": {"prompt_per_1M": 1.0, "completion_per_1M": 2.0}

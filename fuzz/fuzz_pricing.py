@@ -2,7 +2,9 @@
 
 Each input becomes one pricing source, delivered as a local file or through
 a stand-in web fetch, and is parsed by the uncached `_parse_pricing`.  The
-first byte chooses how the rest is read:
+first byte chooses the delivery (bit 1), whether the parser's line reports
+(quelm._explain) are checked too (bits 2 and 3 clear) and how the rest is
+read (bit 0):
 
   raw        the bytes are the source's content as they are (invalid UTF-8,
              stray byte-order marks and all)
@@ -12,8 +14,8 @@ first byte chooses how the rest is read:
 
 The table is checked for its shape and for references held to it, compared
 with the plain-Python rendition of the rules (bench/ref_parser.py), and a
-model looked up in it by
-`estimate_costs` must cost what the plain-Python estimate says.
+model looked up in it by `estimate_costs` and by `quelm._explain.match_model`
+must give what the plain-Python lookup gives.
 
     python fuzz/fuzz_pricing.py [libFuzzer options] [corpus dirs or files]
 """
@@ -33,6 +35,8 @@ import ref_parser
 # and tells nothing about the module.
 with atheris.instrument_imports(include=["doc_builder"]):
     import doc_builder
+
+from quelm._explain import explain, match_model  # noqa: E402
 
 gp = harness.gp
 expect = harness.expect
@@ -62,14 +66,64 @@ def expected_text(data, web):
         return None
 
 
-def parse(data, web):
+def deliver(data, web):
+    """Makes `data` the content of a source; returns the source's name."""
     if web:
         harness.WEB.body = data
-        source = WEB_ADDRESSES[len(data) % len(WEB_ADDRESSES)]
-        return parse_uncached(source)
+        return WEB_ADDRESSES[len(data) % len(WEB_ADDRESSES)]
     with open(PATH, "wb") as f:
         f.write(data)
-    return parse_uncached(PATH)
+    return PATH
+
+
+def check_explanation(source, text, expected):
+    """The parser's line reports (quelm._explain) against the document: one
+    per line, the blank and "#" lines told apart, header units as the header
+    cells state them and kept until the next header, and the stored lines
+    replaying into the table."""
+    if text is None:
+        try:
+            explain(gp, source)
+        except Exception:  # noqa: BLE001 - the read error is the outcome
+            return
+        raise harness.Finding("explain read an unreadable source", source)
+    table, reports = explain(gp, source)
+    expect(harness.exact(table) == harness.exact(expected), "explained table", text)
+    lines = text.splitlines()
+    expect(len(reports) == len(lines), "one report per line", text, len(reports))
+    units = {"prompt": None, "completion": None}
+    replay = {}
+    for number, (report, line) in enumerate(zip(reports, lines), 1):
+        where = (text, number, report)
+        expect(report["line"] == number and report["text"] == line, "line", *where)
+        stripped = line.strip()
+        expect((report["kind"] == "blank") == (not stripped), "blank", *where)
+        expect((report["kind"] == "comment") == stripped.startswith("#"), "comment", *where)
+        if report["kind"] == "header":
+            cells = [c.strip() for c in stripped.strip("|").split("|")]
+            units = {"prompt": ref_parser._header_unit(cells[1]),
+                     "completion": ref_parser._header_unit(cells[2])}
+        expect(report["units"] == units, "units", *where)
+        prices = {"prompt_per_1M": report["prompt_per_1M"],
+                  "completion_per_1M": report["completion_per_1M"]}
+        if report["outcome"] == "stored":
+            expect(report["replaced"] == (report["name"] in replay), "replaced", *where)
+            replay[report["name"]] = prices
+        elif report["outcome"] == "no price":
+            expect(prices == {"prompt_per_1M": None, "completion_per_1M": None}, "no price", *where)
+    expect(harness.exact(replay) == harness.exact(expected), "replayed reports", text)
+
+
+def check_match(fdp, table):
+    """quelm._explain.match_model: the exact name, else the first name that
+    contains the key or is contained in it."""
+    key = doc_builder.model_name(fdp).lower()
+    if key in table:
+        want = (key, table[key], True)
+    else:
+        want = next(((n, e, False) for n, e in table.items() if key in n or n in key), None)
+    got = match_model(table, key)
+    expect(got == want and (got is None or got[1] is want[1]), "match", key, got, want)
 
 
 def check_estimate(fdp, table, expected, document):
@@ -108,7 +162,8 @@ def TestOneInput(data):
         body = data[1:]
     else:
         body = doc_builder.document(fdp).encode("utf-8")
-    table = parse(body, web)
+    source = deliver(body, web)
+    table = parse_uncached(source)
     harness.check_table_shape(table)
     text = expected_text(body, web)
     expected = ref_parser.parse_text(text) if text is not None else {}
@@ -119,6 +174,9 @@ def TestOneInput(data):
     expect(dict_refs(table) == dict_refs(expected), "reference counts", text,
            dict_refs(table), dict_refs(expected))
     check_estimate(fdp, table, expected, text)
+    if data[0] & 12 == 0:  # a quarter of the inputs: the reports cost as much as the rest
+        check_explanation(source, text, expected)
+    check_match(fdp, table)
 
 
 def main():

@@ -53,6 +53,14 @@ const StockLogging* stock() {
     return s;
 }
 
+// dict[key] or NULL when absent; a failing comparison raises, as the
+// attribute and item reads of the Python code would.
+PyObject* item(PyObject* dict, PyObject* key) {
+    PyObject* value = PyDict_GetItemWithError(dict, key);
+    if (!value && PyErr_Occurred()) throw PyError{};
+    return value;
+}
+
 }  // namespace
 
 bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound) {
@@ -66,14 +74,14 @@ bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound) {
     PyObject** dict_ptr = _PyObject_GetDictPtr(obj);
     PyObject* attrs = dict_ptr ? *dict_ptr : nullptr;
     if (!attrs || !PyDict_CheckExact(attrs)) return false;
-    if (PyDict_GetItemWithError(attrs, s->is_enabled_for_name)) return false;
-    PyObject* disabled = PyDict_GetItemWithError(attrs, s->disabled);
+    if (item(attrs, s->is_enabled_for_name)) return false;
+    PyObject* disabled = item(attrs, s->disabled);
     if (disabled == Py_True) return true;
     if (disabled != Py_False) return false;
-    PyObject* cache = PyDict_GetItemWithError(attrs, s->cache);
-    PyObject* level = PyDict_GetItemWithError(s->module_dict, s->debug_level_name);
+    PyObject* cache = item(attrs, s->cache);
+    PyObject* level = item(s->module_dict, s->debug_level_name);
     if (!cache || !PyDict_CheckExact(cache) || !level || !PyLong_CheckExact(level)) return false;
-    return PyDict_GetItemWithError(cache, level) == Py_False;
+    return item(cache, level) == Py_False;
 }
 
 }  // namespace quelm::cost

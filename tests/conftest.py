@@ -15,9 +15,8 @@ import quelm
 def run_python(*args, cwd, **kwargs):
     """Runs a fresh interpreter on the quelm that this test session imported.
 
-    It runs in `cwd` (a temporary directory), so a source checkout's quelm/
-    directory, which holds no built extension, cannot shadow the installed
-    package through the current directory on sys.path.
+    It runs in `cwd` (a temporary directory), so what the command finds
+    there is only what the test put there.
     """
     env = dict(os.environ)
     root = str(pathlib.Path(quelm.__file__).resolve().parent.parent)

@@ -8,4 +8,4 @@ py=${PYTHON:-python3}
 cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} \
       -DPython_EXECUTABLE="$(command -v "$py")" "$@" >/dev/null
 cmake --build build/dev
-cp build/dev/*.so quelm/
+cp build/dev/*.so src/quelm/

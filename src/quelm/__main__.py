@@ -8,12 +8,11 @@ import sys
 try:
     from quelm.cli import main
 except ImportError as exc:
-    # Typically `python -m quelm` started in the source checkout's top folder,
-    # whose quelm/ holds no built extension and shadows the installed one.
+    # The package is importable but its extension is not: typically the
+    # sources under src/ put on sys.path by hand without a build.
     sys.exit(
         f"quelm: cannot load the native module ({exc}).\n"
-        "Run from another folder to use the installed package, "
-        "or build in place with tools/devbuild.sh."
+        "Install the package (pip install .) or build in place with tools/devbuild.sh."
     )
 
 

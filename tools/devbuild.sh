@@ -9,3 +9,4 @@ cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} \
       -DPython_EXECUTABLE="$(command -v "$py")" "$@" >/dev/null
 cmake --build build/dev
 cp build/dev/*.so src/quelm/
+cp pricing_table.md src/quelm/

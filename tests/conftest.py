@@ -24,3 +24,12 @@ def run_python(*args, cwd, **kwargs):
     kwargs.setdefault("capture_output", True)
     kwargs.setdefault("text", True)
     return subprocess.run([sys.executable, *args], cwd=cwd, env=env, **kwargs)
+
+
+# ---- The real tokenizer, offline (tests/offline_tiktoken.py) ----------------
+# A session-wide autouse fixture (cl100k_base loads from a seeded cache and
+# every download is refused) and `real_tiktoken`, which puts the package in
+# place for one test.  The path entry makes the helper importable
+# however pytest was started (from the checkout root or from tests/).
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from offline_tiktoken import offline_tiktoken, real_tiktoken  # noqa: E402,F401

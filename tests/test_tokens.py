@@ -7,6 +7,7 @@ import sys
 import types
 
 import pytest
+from offline_tiktoken import CL100K_URL, O200K_URL
 from quelm import genai_pricing as gp
 
 approx, count = gp._approx_token_count, gp._count_openai_tokens
@@ -176,38 +177,31 @@ def test_interrupt_during_import_passes_through(monkeypatch):
         count(TEXT, "m")
 
 
-# The real tokenizer, where installed.  Its encodings are files fetched on
-# first use; on a machine without network they cannot load, and the count
-# must then be the estimate.
-
-def _real_encoding(model_name):
-    tiktoken = pytest.importorskip("tiktoken")
-    for load in (lambda: tiktoken.encoding_for_model(model_name),
-                 lambda: tiktoken.get_encoding("o200k_base"),
-                 lambda: tiktoken.get_encoding("cl100k_base")):
-        try:
-            return load()
-        except Exception:
-            pass
-    return None
+# The real tokenizer package, offline: only cl100k_base loads (the session's
+# seeded cache) and every download is refused (tests/offline_tiktoken.py).
+# The counts are cl100k_base's published ones, each unlike the estimate.
+KNOWN_CL100K = {"hello world": 2, "tiktoken is great!": 6, "お誕生日おめでとう": 9, "": 0}
 
 
-@pytest.fixture
-def real_tokenizer(monkeypatch):
-    monkeypatch.delitem(sys.modules, "tiktoken", raising=False)
-    pytest.importorskip("tiktoken")
+@pytest.mark.parametrize("model, refused", [
+    ("gpt-4", []),                          # the model's own encoding is cl100k_base
+    ("gpt-4o", [O200K_URL, O200K_URL]),     # its o200k_base cannot load, nor can o200k_base itself
+    ("no-such-model", [O200K_URL]),         # no encoding of its own; o200k_base cannot load
+])
+def test_real_tokenizer_counts_under_cl100k(real_tiktoken, model, refused):
+    assert {text: count(text, model) for text in KNOWN_CL100K} == KNOWN_CL100K
+    assert real_tiktoken.refused == refused * len(KNOWN_CL100K)
 
 
-@pytest.mark.parametrize("text", ["", "Hello, world!", ASTRAL * 3 + " naïve café"])
-def test_real_tokenizer_when_encodings_load(real_tokenizer, text):
-    enc = _real_encoding("gpt-4o")
-    if enc is None:
-        pytest.skip("tiktoken is installed but cannot load an encoding here (no network)")
-    assert count(text, "gpt-4o") == len(enc.encode(text))
-    assert count(text, "no-such-model") == len(_real_encoding("no-such-model").encode(text))
+@pytest.mark.parametrize("special", ["<|endoftext|>", "hello world<|endofprompt|>"])
+def test_real_encoder_refusing_special_text_estimates_that_call_only(real_tiktoken, special):
+    assert count(special, "gpt-4") == approx(special)
+    assert count("tiktoken is great!", "gpt-4") == 6
 
 
-def test_real_tokenizer_falls_back_when_encodings_cannot_load(real_tokenizer):
-    if _real_encoding("gpt-4o") is not None:
-        pytest.skip("tiktoken loaded an encoding here: the exact count is tested instead")
-    assert count(TEXT, "gpt-4o") == approx(TEXT)
+def test_real_tokenizer_without_encodings_estimates_and_retries(real_tiktoken, monkeypatch, tmp_path):
+    # An empty cache and nothing loaded yet: the machine without network.
+    monkeypatch.setenv("TIKTOKEN_CACHE_DIR", str(tmp_path))
+    monkeypatch.setattr(real_tiktoken.module.registry, "ENCODINGS", {})
+    assert [count("hello world", "gpt-4"), count("hello world", "gpt-4")] == [3, 3]
+    assert real_tiktoken.refused == [CL100K_URL, O200K_URL, CL100K_URL] * 2  # tried again at the second call

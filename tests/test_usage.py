@@ -208,6 +208,16 @@ def test_openai_counts_through_tokenizer_and_gemini_never(monkeypatch):
     assert seen == [("gpt-4o", "out")]
 
 
+def test_openai_fills_missing_counts_with_the_real_tokenizer(real_tiktoken):
+    # The real package, offline: cl100k_base's published counts, unlike the estimates (3 and 5).
+    text_in, text_out = "hello world", "tiktoken is great!"
+    assert gp._extract_openai_usage(None, text_in, text_out, "gpt-4") == {"prompt_tokens": 2, "completion_tokens": 6}
+    reported = {"usage": {"input_tokens": 0, "completion_tokens": 40}}  # prompt: 0 leads to an absent name
+    assert gp._extract_openai_usage(reported, text_in, text_out, "gpt-4o") == {"prompt_tokens": 2,
+                                                                               "completion_tokens": 40}
+    assert gemini(None, text_in, text_out) == {"prompt_tokens": 3, "completion_tokens": 5}
+
+
 def test_no_reference_leaks():
     big, holder = 10**40, holder_class(input_tokens=10**40 + 1, output_tokens=raising(ValueError))
     refs = sys.getrefcount(big), sys.getrefcount(holder), sys.getrefcount(holder.input_tokens)

@@ -295,14 +295,14 @@ def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complain
 @pytest.mark.parametrize("args, complaint", [
     (["estimate", "--prompt-tokens", "1", "--completion-tokens", "1"],
      "the following arguments are required: --model"),
-    (["inspect", "a.md", "b.md"], "unrecognized arguments: b.md"),
+    (["inspect", "a.md", "\x1b[2J"], "unrecognized arguments: \\x1b[2J"),
     (["--model", "o3", "inspect", "x.md"], "--pricing and --model before 'inspect'"),
     (["price"], "invalid choice: 'price'"),
 ])
 def test_usage_errors(tmp_path, args, complaint):
     out = quelm(*args, cwd=tmp_path)
     assert out.returncode == 2 and out.stdout == ""
-    assert complaint in out.stderr
+    assert complaint in out.stderr and "\x1b" not in out.stderr
 
 
 @pytest.mark.parametrize("command, options", [

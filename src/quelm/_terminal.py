@@ -10,6 +10,8 @@ import math
 import unicodedata
 from typing import Any, Iterator, Optional, Sequence
 
+from quelm import _explain, genai_pricing
+
 
 class CommandError(Exception):
     """A failure the command reports on standard error, exiting with 1."""
@@ -39,8 +41,6 @@ def check_readable(source: str, pricing: dict) -> None:
     learnt from a fresh read that raises (`_explain.load`)."""
     if pricing:
         return
-    from quelm import _explain, genai_pricing
-
     try:
         _explain.load(genai_pricing, source)
     except Exception as exc:
@@ -50,8 +50,6 @@ def check_readable(source: str, pricing: dict) -> None:
 def load(source: str) -> dict:
     """`_parse_pricing(source)`, the cached table `estimate_costs` will be
     given; an unreadable source is a CommandError (and logs no warning)."""
-    from quelm import genai_pricing
-
     with _no_load_warning():
         pricing = genai_pricing._parse_pricing(source)
     check_readable(source, pricing)

@@ -17,10 +17,10 @@ import argparse
 import os
 import sys
 import textwrap
-from typing import Callable
+from typing import Callable, NoReturn
 
 from quelm import BUNDLED_PRICING, _estimate, _inspect, genai_pricing
-from quelm._terminal import CommandError, check_readable, run_quietly
+from quelm._terminal import CommandError, check_readable, run_quietly, shown
 
 PROG = "python -m quelm"
 SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
@@ -41,27 +41,35 @@ class _Formatter(argparse.HelpFormatter):
                              break_on_hyphens=False)
 
 
+class _Parser(argparse.ArgumentParser):
+    """Usage errors with the arguments they quote made safe to print."""
+
+    def error(self, message: str) -> NoReturn:
+        super().error(shown(message))
+
+
 def token_count(text: str) -> int:
     """A token count argument: a whole number, 0 or more, that a double can
     hold (the estimate divides it as one)."""
+    digits = text.strip().lstrip("+")
+    too_large = argparse.ArgumentTypeError(f"too large for a token count ({len(digits)} digits)")
     try:
         value = int(text)
     except ValueError:
-        if text.strip().lstrip("+").isdecimal():  # past int()'s digit limit
-            raise argparse.ArgumentTypeError(f"too large for a token count: {text[:20]!r}...") from None
+        if digits.isdecimal():  # beyond int()'s digit limit
+            raise too_large from None
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 0:
         raise argparse.ArgumentTypeError(f"a token count cannot be negative: {text!r}")
     try:
         float(value)
     except OverflowError:
-        raise argparse.ArgumentTypeError(
-            f"too large for a token count: {text[:20]!r}... ({len(text)} digits)") from None
+        raise too_large from None
     return value
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog=PROG, formatter_class=_Formatter,
         usage="%(prog)s [-h] [--pricing SOURCE] [--model NAME] [COMMAND ...]",
         description="Estimate what a generative-AI model call cost from a Markdown price list. "

@@ -20,7 +20,7 @@ import textwrap
 from typing import Callable, NoReturn
 
 from quelm import BUNDLED_PRICING, _estimate, _inspect, genai_pricing
-from quelm._terminal import CommandError, check_readable, run_quietly, shown
+from quelm._terminal import CommandError, load, run_quietly, shown
 
 PROG = "python -m quelm"
 SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
@@ -126,7 +126,7 @@ def exercise(args: argparse.Namespace) -> None:
     genai_pricing.PRICING_URL = source
     run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
     sys.stdout.flush()
-    check_readable(source, genai_pricing._parse_pricing(source))
+    load(source)  # the table the exercise used, cached: raises if it was unreadable
 
 
 def _print(lines: list[str]) -> int:

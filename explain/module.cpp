@@ -101,26 +101,31 @@ void require_count(const char* function, Py_ssize_t nargs, Py_ssize_t expected) 
     throw PyError{};
 }
 
+// The text of the source `args[1]`, read as `_parse_pricing` reads it, with
+// `args[0]` (quelm.genai_pricing) as the namespace of the read.  Unlike
+// `_parse_pricing`, an unreadable source raises its error and logs nothing:
+// the caller reports it, in place of the module's warning.
+Ref read_source(const char* function, PyObject* const* args, Py_ssize_t nargs) {
+    require_count(function, nargs, 2);
+    if (!PyModule_Check(args[0])) refuse(function, 1, "a module", args[0]);
+    if (!PyUnicode_CheckExact(args[1])) refuse(function, 2, "str", args[1]);
+    Ref text = pricing::read_text(args[0], args[1]);
+    pricing::require_text(text);
+    return text;
+}
+
 PyObject* explain(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return boundary([&]() -> Ref {
-        require_count("explain", nargs, 2);
-        if (!PyModule_Check(args[0])) refuse("explain", 1, "a module", args[0]);
-        if (!PyUnicode_CheckExact(args[1])) refuse("explain", 2, "str", args[1]);
-        const Borrowed module = args[0];
-        PyObject* const path = args[1];
-        Ref text;
-        try {
-            text = pricing::read_text(module, path);
-        } catch (const PyError&) {
-            // The warning `_parse_pricing` gives; the error still goes to
-            // the caller, who wants to know why.
-            if (ordinary_error_pending()) pricing::warn_failed_load(module, path);
-            throw;
-        }
-        pricing::require_text(text);
+        Ref text = read_source("explain", args, nargs);
         Recorder recorder(text);
         Ref table = pricing::parse_document(text, &recorder);
         return Ref::steal(PyTuple_Pack(2, table.get(), recorder.lines().get()));
+    });
+}
+
+PyObject* load(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return boundary([&]() -> Ref {
+        return pricing::parse_document(read_source("load", args, nargs), nullptr);
     });
 }
 
@@ -142,7 +147,12 @@ PyMethodDef methods[] = {
      "quelm.genai_pricing, whose namespace the read uses) and parses it with the\n"
      "module's parser.  Returns (table, lines): the table that parse builds, and\n"
      "one dict per line of the document saying what the parser made of it.\n"
-     "A source that cannot be read logs the module's warning and raises the error."},
+     "A source that cannot be read raises its error (and logs nothing)."},
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load)), METH_FASTCALL,
+     "load(module, path, /)\n--\n\n"
+     "The table module._parse_pricing(path) gives, read afresh (not cached);\n"
+     "where _parse_pricing would log its warning and give an empty table, a\n"
+     "source that cannot be read raises its error (and logs nothing)."},
     {"match_model", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(match_model)),
      METH_FASTCALL,
      "match_model(table, key, /)\n--\n\n"

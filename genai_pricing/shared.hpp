@@ -66,8 +66,11 @@ Ref estimate_costs(Borrowed module, PyObject* const* args);
 Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
 }  // namespace cost
 
-// The default pricing source.
-inline constexpr const char* kPricingUrl =
-    "https://github.com/tokenprice-lab/llm-price-sheet/blob/main/pricing_table.md";
+// The default pricing source: this repository's price list, as a GitHub
+// blob page.  The build derives it from pyproject.toml's [project.urls].
+#ifndef QUELM_PRICING_URL
+#error "QUELM_PRICING_URL is set by CMakeLists.txt from pyproject.toml"
+#endif
+inline constexpr const char* kPricingUrl = QUELM_PRICING_URL;
 
 }  // namespace quelm

@@ -4,12 +4,18 @@ user runs them (a fresh interpreter in a scratch folder)."""
 import contextlib
 import io
 import json
+import os
 import pathlib
 import re
 import shutil
+import signal
+import socket
+import subprocess
+import sys
 
 import pytest
 
+import quelm as quelm_package
 from conftest import run_python
 from quelm import genai_pricing as gp
 from test_source import server  # noqa: F401 - a fixture: a price list served on 127.0.0.1
@@ -179,21 +185,74 @@ def test_estimate_without_a_completion_rate(here):
     assert [line.split()[0] for line in lines[4:]] == ["prompt", "total"]
 
 
-@pytest.mark.parametrize("command", [["inspect", "{src}"], [*ESTIMATE[:-1], "{src}", "--model", "o3"]])
+@pytest.mark.parametrize("command", [
+    ["--pricing", "{src}"], ["inspect", "{src}"], [*ESTIMATE[:-1], "{src}", "--model", "o3"]])
 @pytest.mark.parametrize("source, reason", [
     ("missing.md", "No such file or directory"),
     (".", "Is a directory"),
     ("{server}/missing.md", "HTTP Error 404: Not Found"),
+    ("\x1b[2Jgone.md", "No such file or directory"),
 ])
 def test_unreadable_source(tmp_path, server, command, source, reason):
     src = source.format(server=server)
     out = quelm(*[a.format(src=src) for a in command], cwd=tmp_path)
     assert out.returncode == 1
-    assert out.stdout == ""
-    assert f"Failed to load pricing from {src}: " in out.stderr
-    error = out.stderr.splitlines()[-1]
-    assert error.startswith(f"python -m quelm {command[0]}: error: cannot read the price list {src!r}")
-    assert reason in error
+    # Without a command the exercise's zero estimate is printed first.
+    assert out.stdout == ("" if command[0] != "--pricing" else
+                          str({"model": "gpt-4.1", "usage": {"prompt_tokens": 21549,
+                               "completion_tokens": 7091}, "estimated_costs": {"total_cost": 0.0}}) + "\n")
+    [error] = out.stderr.splitlines()  # the module's warning is not repeated
+    name = "python -m quelm" + ("" if command[0] == "--pricing" else " " + command[0])
+    assert error.startswith(f"{name}: error: cannot read the price list {src!r}")
+    assert reason in error and "\x1b" not in error
+
+
+@pytest.mark.parametrize("args", [[], ["inspect", "--json"], ESTIMATE[:-2] + ["--model", "o3", "--json"]])
+def test_commands_read_the_bundled_list_by_default(tmp_path, args):
+    out = quelm(*args, cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    bundled = gp._parse_pricing.__wrapped__(quelm_package.BUNDLED_PRICING)
+    if not args:
+        gpt41 = bundled["gpt-4.1"]
+        assert f"'prompt_cost': {gpt41['prompt_per_1M'] * (21549 / 1000000.0)}" in out.stdout
+    elif args[0] == "inspect":
+        assert json.loads(out.stdout)["models"] == bundled
+    else:
+        result = json.loads(out.stdout)
+        assert result["pricing"] == quelm_package.BUNDLED_PRICING
+        assert result["entry"] == {"name": "o3", "match": "exact", **bundled["o3"]}
+
+
+def test_json_is_strict(tmp_path):
+    (tmp_path / "huge.md").write_text("| big | 1" + "0" * 400 + " | $2 |\n", encoding="utf8")
+    for args in (["inspect", "huge.md", "--json"],
+                 ["estimate", "--model", "big", "--prompt-tokens", "0", "--completion-tokens", "1",
+                  "--pricing", "huge.md", "--json"]):
+        out = quelm(*args, cwd=tmp_path)
+        assert out.returncode == 0, out.stderr
+
+        def refuse(constant):
+            raise ValueError(constant)
+        result = json.loads(out.stdout, parse_constant=refuse)
+        rates = result["models"]["big"] if args[0] == "inspect" else result["entry"]
+        assert rates["prompt_per_1M"] == "Infinity" and rates["completion_per_1M"] == 2.0
+    assert result["estimated_costs"]["prompt_cost"] == "NaN"  # inf x 0 tokens
+
+
+def test_interrupt_exits_130_without_a_traceback(tmp_path):
+    with socket.socket() as listener:  # accepts, never answers
+        listener.bind(("127.0.0.1", 0))
+        listener.listen()
+        url = "http://127.0.0.1:%d/prices.md" % listener.getsockname()[1]
+        env = dict(os.environ, PYTHONPATH=str(pathlib.Path(quelm_package.__file__).parent.parent))
+        proc = subprocess.Popen([sys.executable, "-m", "quelm", "inspect", url], cwd=tmp_path,
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        conn, _ = listener.accept()
+        with conn:
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=30)
+    assert proc.returncode == 130
+    assert out == "" and "Traceback" not in err
 
 
 @pytest.mark.parametrize("model, hint", [
@@ -222,6 +281,8 @@ def test_estimate_on_a_list_without_prices(tmp_path):
     ("x", "not a whole number: 'x'"),
     ("1.5", "not a whole number: '1.5'"),
     ("", "not a whole number: ''"),
+    ("1" + "0" * 309, "too large for a token count"),
+    ("9" * 5000, "too large for a token count"),
 ])
 def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complaint):
     counts = {"--prompt-tokens": "1", "--completion-tokens": "1", option: value}
@@ -234,14 +295,14 @@ def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complain
 @pytest.mark.parametrize("args, complaint", [
     (["estimate", "--prompt-tokens", "1", "--completion-tokens", "1"],
      "the following arguments are required: --model"),
-    (["inspect"], "the following arguments are required: SOURCE"),
+    (["inspect", "a.md", "\x1b[2J"], "unrecognized arguments: \\x1b[2J"),
     (["--model", "o3", "inspect", "x.md"], "--pricing and --model before 'inspect'"),
     (["price"], "invalid choice: 'price'"),
 ])
 def test_usage_errors(tmp_path, args, complaint):
     out = quelm(*args, cwd=tmp_path)
     assert out.returncode == 2 and out.stdout == ""
-    assert complaint in out.stderr
+    assert complaint in out.stderr and "\x1b" not in out.stderr
 
 
 @pytest.mark.parametrize("command, options", [
@@ -249,9 +310,12 @@ def test_usage_errors(tmp_path, args, complaint):
     (["inspect"], ["SOURCE", "--explain", "--json"]),
     (["estimate"], ["--model", "--prompt-tokens", "--completion-tokens", "--pricing", "--json"]),
 ])
-def test_help(tmp_path, command, options):
+def test_help(tmp_path, monkeypatch, command, options):
+    monkeypatch.setenv("COLUMNS", "40")
     out = quelm(*command, "--help", cwd=tmp_path)
     assert out.returncode == 0
+    # The default list's path is shown whole, however narrow the terminal.
+    assert quelm_package.BUNDLED_PRICING in out.stdout
     assert re.match(rf"usage: python -m quelm {' '.join(command)}", out.stdout)
     for option in options:
         assert option in out.stdout

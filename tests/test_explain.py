@@ -117,14 +117,21 @@ def test_unit_tags_reported_until_the_next_header(tmp_path):
     assert units == [{"prompt": "1m", "completion": "1k"}] * 2 + [UNITS_NONE]
 
 
-def test_unreadable_source_warns_as_the_module_does_and_raises(tmp_path, caplog):
+@pytest.mark.parametrize("function", [_explain.explain, _explain.load])
+def test_unreadable_source_raises_and_logs_nothing(tmp_path, caplog, function):
     missing = str(tmp_path / "missing.md")
     with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
-        with pytest.raises(FileNotFoundError) as raised:
-            _explain.explain(gp, missing)
-        gp._parse_pricing.__wrapped__(missing)
-    messages = [r.getMessage() for r in caplog.records]
-    assert messages == [f"Failed to load pricing from {missing}: {raised.value}"] * 2
+        with pytest.raises(FileNotFoundError):
+            function(gp, missing)
+    assert caplog.records == []
+
+
+def test_load_is_the_uncached_parse(tmp_path):
+    path = tmp_path / "p.md"
+    path.write_text("| Model | Prompt | Completion |\n| a | $1 | $2 |\nb: prompt $3\n", encoding="utf8")
+    table = _explain.load(gp, str(path))
+    assert table == gp._parse_pricing.__wrapped__(str(path)) == _explain.explain(gp, str(path))[0]
+    assert _explain.load(gp, str(path)) is not table
 
 
 def test_interrupt_while_reading_is_not_logged(monkeypatch, caplog):

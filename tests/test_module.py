@@ -4,9 +4,11 @@ import functools
 import importlib
 import inspect
 import logging
+import pathlib
 import pickle
 import sys
 import textwrap
+import tomllib
 import typing
 
 import pytest
@@ -56,6 +58,10 @@ def test_pricing_url_is_a_blob_page():
     owner, repo, blob, branch, *path = url[len("https://github.com/"):].split("/")
     assert owner and repo and blob == "blob" and branch == "main"
     assert path == ["pricing_table.md"]
+    # The repository's own list, at the one address pyproject.toml states.
+    pyproject = pathlib.Path(__file__).resolve().parent.parent / "pyproject.toml"
+    repository = tomllib.loads(pyproject.read_text(encoding="utf8"))["project"]["urls"]["Repository"]
+    assert url == repository + "/blob/main/pricing_table.md"
 
 
 def test_reimport_returns_same_module_without_reexecuting(monkeypatch):

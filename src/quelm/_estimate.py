@@ -8,53 +8,11 @@ very table it gets (the cached `_parse_pricing` of the same source).
 
 from __future__ import annotations
 
-import contextlib
 import difflib
-import json
-import logging
 from types import SimpleNamespace
-from typing import Any, Iterator
 
 from quelm import _explain, genai_pricing
-from quelm._terminal import CommandError, count, describe, dollars, shown, shown_name
-
-FAILED_LOAD = "Failed to load pricing from %s: %s"
-
-
-class _FailedLoads(logging.Filter):
-    """Notes the module's warning for a source it could not read, and lets
-    the record through to be shown as usual."""
-
-    def __init__(self) -> None:
-        super().__init__()
-        self.errors: list[Any] = []
-
-    def filter(self, record: logging.LogRecord) -> bool:
-        if record.msg == FAILED_LOAD and isinstance(record.args, tuple) and len(record.args) == 2:
-            self.errors.append(record.args[1])
-        return True
-
-
-@contextlib.contextmanager
-def _watching_loads() -> Iterator[_FailedLoads]:
-    logger = logging.getLogger(genai_pricing.__name__)
-    watch = _FailedLoads()
-    logger.addFilter(watch)
-    try:
-        yield watch
-    finally:
-        logger.removeFilter(watch)
-
-
-def load(source: str) -> dict:
-    """`_parse_pricing(source)`, the table `estimate_costs` will be given;
-    an unreadable source is a CommandError."""
-    with _watching_loads() as watch:
-        pricing = genai_pricing._parse_pricing(source)
-    if watch.errors:
-        raise CommandError(f"cannot read the price list {source!r}: {describe(watch.errors[0])}")
-    return pricing
-
+from quelm._terminal import CommandError, count, dollars, load, shown, shown_name, strict_json
 
 def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
     text = (f"no entry of the price list {source!r} matches model {model!r}, "
@@ -133,5 +91,5 @@ def run(source: str, model: str, prompt_tokens: int, completion_tokens: int,
         as_json_output: bool) -> list[str]:
     result = estimate(source, model, prompt_tokens, completion_tokens)
     if as_json_output:
-        return [json.dumps(result, indent=2)]
+        return [strict_json(result)]
     return render(result)

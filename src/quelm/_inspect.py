@@ -9,20 +9,19 @@ line, so this only arranges what the parser said.
 
 from __future__ import annotations
 
-import json
 from typing import Any
 
 from quelm import _explain, genai_pricing
-from quelm._terminal import CommandError, describe, dollars, shown, shown_name, table
+from quelm._terminal import dollars, shown, shown_name, strict_json, table, unreadable
 
 
 def read(source: str) -> tuple[dict, list[dict]]:
-    """The table and line reports of `source`; an unreadable source (after
-    the module's own warning, logged by `explain`) is a CommandError."""
+    """The table and line reports of `source`; an unreadable source is a
+    CommandError."""
     try:
         return _explain.explain(genai_pricing, source)
     except Exception as exc:
-        raise CommandError(f"cannot read the price list {source!r}: {describe(exc)}") from exc
+        raise unreadable(source, exc) from exc
 
 
 def entries(pricing: dict, lines: list[dict]) -> list[dict]:
@@ -129,5 +128,5 @@ def as_json(source: str, pricing: dict, lines: list[dict], explain: bool) -> dic
 def run(source: str, explain: bool, as_json_output: bool) -> list[str]:
     pricing, lines = read(source)
     if as_json_output:
-        return [json.dumps(as_json(source, pricing, lines, explain), indent=2)]
+        return [strict_json(as_json(source, pricing, lines, explain))]
     return render(source, pricing, lines, explain)

@@ -1,14 +1,82 @@
-"""Text for a terminal: errors, safe names, dollar amounts and aligned
-columns."""
+"""What the commands share: reading a price list, errors, safe names,
+dollar amounts, aligned columns and strict JSON."""
 
 from __future__ import annotations
 
+import contextlib
+import json
+import logging
+import math
 import unicodedata
-from typing import Optional, Sequence
+from typing import Any, Iterator, Optional, Sequence
+
+from quelm import _explain, genai_pricing
 
 
 class CommandError(Exception):
     """A failure the command reports on standard error, exiting with 1."""
+
+
+def unreadable(source: str, exc: BaseException) -> CommandError:
+    """The error of a price list that could not be read."""
+    return CommandError(f"cannot read the price list {source!r}: {describe(exc)}")
+
+
+@contextlib.contextmanager
+def _no_load_warning() -> Iterator[None]:
+    """Keeps the module's logger quiet: a command reports an unreadable
+    source in its own error line, so the warning would say it twice."""
+    logger = logging.getLogger("quelm.genai_pricing")
+    was = logger.disabled
+    logger.disabled = True
+    try:
+        yield
+    finally:
+        logger.disabled = was
+
+
+def check_readable(source: str, pricing: dict) -> None:
+    """Raises the CommandError of `source` when `pricing`, the module's table
+    for it, is the empty table of a source that could not be read.  Why is
+    learnt from a fresh read that raises (`_explain.load`)."""
+    if pricing:
+        return
+    try:
+        _explain.load(genai_pricing, source)
+    except Exception as exc:
+        raise unreadable(source, exc) from exc
+
+
+def load(source: str) -> dict:
+    """`_parse_pricing(source)`, the cached table `estimate_costs` will be
+    given; an unreadable source is a CommandError (and logs no warning)."""
+    with _no_load_warning():
+        pricing = genai_pricing._parse_pricing(source)
+    check_readable(source, pricing)
+    return pricing
+
+
+def run_quietly(call: Any, *args: Any) -> Any:
+    """`call(*args)` with the module's load warning kept quiet."""
+    with _no_load_warning():
+        return call(*args)
+
+
+def _strict(value: Any) -> Any:
+    if isinstance(value, float) and not math.isfinite(value):
+        return repr(value).replace("inf", "Infinity").replace("nan", "NaN")
+    if isinstance(value, dict):
+        return {k: _strict(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_strict(v) for v in value]
+    return value
+
+
+def strict_json(value: Any) -> str:
+    """Strict JSON (RFC 8259) of `value`.  A number that is no finite double
+    (a price too large for one, a cost that overflowed) is written as the
+    string "Infinity", "-Infinity" or "NaN", which float() reads back."""
+    return json.dumps(_strict(value), indent=2, allow_nan=False)
 
 
 def describe(exc: BaseException) -> str:

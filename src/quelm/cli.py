@@ -1,9 +1,14 @@
 """The command line, ``python -m quelm``.
 
     python -m quelm [--pricing SOURCE] [--model NAME]   the exercise estimate
-    python -m quelm inspect SOURCE [--json] [--explain]
+    python -m quelm inspect [SOURCE] [--json] [--explain]
     python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N
                              [--pricing SOURCE] [--json]
+
+Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
+told another source.  A command is one `add_parser` call in `build_parser`
+and one entry in `COMMANDS`: a function of the parsed arguments that returns
+the lines to print or raises CommandError.
 """
 
 from __future__ import annotations
@@ -11,54 +16,88 @@ from __future__ import annotations
 import argparse
 import os
 import sys
+import textwrap
+from typing import Callable, NoReturn
 
-from quelm import _estimate, _inspect, genai_pricing
-from quelm._terminal import CommandError
+from quelm import BUNDLED_PRICING, _estimate, _inspect, genai_pricing
+from quelm._terminal import CommandError, load, run_quietly, shown
 
 PROG = "python -m quelm"
+SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
+               "(default: the bundled list, %s)" % BUNDLED_PRICING.replace("%", "%%"))
+
+
+class _Formatter(argparse.HelpFormatter):
+    """Help text wrapped at spaces only, so an address or a path is never
+    broken across lines (a long one overruns the width instead)."""
+
+    def _split_lines(self, text: str, width: int) -> list[str]:
+        return textwrap.wrap(" ".join(text.split()), width, break_long_words=False,
+                             break_on_hyphens=False)
+
+    def _fill_text(self, text: str, width: int, indent: str) -> str:
+        return textwrap.fill(" ".join(text.split()), width, initial_indent=indent,
+                             subsequent_indent=indent, break_long_words=False,
+                             break_on_hyphens=False)
+
+
+class _Parser(argparse.ArgumentParser):
+    """Usage errors with the arguments they quote made safe to print."""
+
+    def error(self, message: str) -> NoReturn:
+        super().error(shown(message))
 
 
 def token_count(text: str) -> int:
-    """A token count argument: a whole number, 0 or more."""
+    """A token count argument: a whole number, 0 or more, that a double can
+    hold (the estimate divides it as one)."""
+    digits = text.strip().lstrip("+")
+    too_large = argparse.ArgumentTypeError(f"too large for a token count ({len(digits)} digits)")
     try:
         value = int(text)
     except ValueError:
+        if digits.isdecimal():  # beyond int()'s digit limit
+            raise too_large from None
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 0:
         raise argparse.ArgumentTypeError(f"a token count cannot be negative: {text!r}")
+    try:
+        float(value)
+    except OverflowError:
+        raise too_large from None
     return value
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog=PROG,
+    parser = _Parser(
+        prog=PROG, formatter_class=_Formatter,
         usage="%(prog)s [-h] [--pricing SOURCE] [--model NAME] [COMMAND ...]",
         description="Estimate what a generative-AI model call cost from a Markdown price list. "
         "Without a command, estimates a fixed usage snapshot (21549 prompt and "
         "7091 completion tokens) for one model.",
     )
     # The exercise's own options, as before there were commands.
-    parser.add_argument(
-        "--pricing", dest="exercise_pricing", metavar="SOURCE",
-        help="without a command: price list to read, a local Markdown file or a web address "
-        f"(default: {genai_pricing.PRICING_URL})")
+    parser.add_argument("--pricing", dest="exercise_pricing", metavar="SOURCE",
+                        help="without a command: " + SOURCE_HELP)
     parser.add_argument("--model", dest="exercise_model", metavar="NAME",
                         help="without a command: model name (default: gpt-4.1)")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
 
     inspect = commands.add_parser(
-        "inspect", prog=f"{PROG} inspect", help="show the table a price list gives",
+        "inspect", prog=f"{PROG} inspect", formatter_class=_Formatter,
+        help="show the table a price list gives",
         description="Parse a price list and print its table: one row per model in table "
         "order, with both rates in dollars per 1M tokens.")
-    inspect.add_argument("source", metavar="SOURCE",
-                         help="the price list: a local Markdown file or a web address")
+    inspect.add_argument("source", metavar="SOURCE", nargs="?", default=BUNDLED_PRICING,
+                         help=SOURCE_HELP.replace("price list to read", "the price list"))
     inspect.add_argument("--explain", action="store_true",
                          help="say from which line each entry came, and list the lines that "
                          "look like prices but stored nothing")
     inspect.add_argument("--json", action="store_true", help="print JSON")
 
     estimate = commands.add_parser(
-        "estimate", prog=f"{PROG} estimate", help="estimate the cost of one call",
+        "estimate", prog=f"{PROG} estimate", formatter_class=_Formatter,
+        help="estimate the cost of one call",
         description="Estimate the cost of one call with the module's estimate_costs, and say "
         "which table entry priced it (the exact name, or the first table name that contains "
         "the model name or is contained in it).")
@@ -67,37 +106,30 @@ def build_parser() -> argparse.ArgumentParser:
                           help="prompt (input) tokens of the call")
     estimate.add_argument("--completion-tokens", required=True, type=token_count, metavar="N",
                           help="completion (output) tokens of the call")
-    estimate.add_argument("--pricing", metavar="SOURCE",
-                          help="price list to read, a local Markdown file or a web address "
-                          f"(default: {genai_pricing.PRICING_URL})")
+    estimate.add_argument("--pricing", metavar="SOURCE", default=BUNDLED_PRICING,
+                          help=SOURCE_HELP)
     estimate.add_argument("--json", action="store_true", help="print JSON")
     return parser
 
 
-def run(args: argparse.Namespace) -> list[str]:
-    if args.command == "inspect":
-        return _inspect.run(args.source, args.explain, args.json)
-    source = args.pricing if args.pricing is not None else genai_pricing.PRICING_URL
-    return _estimate.run(source, args.model, args.prompt_tokens, args.completion_tokens,
-                         args.json)
+COMMANDS: dict[str, Callable[[argparse.Namespace], list[str]]] = {
+    "inspect": lambda a: _inspect.run(a.source, a.explain, a.json),
+    "estimate": lambda a: _estimate.run(a.pricing, a.model, a.prompt_tokens,
+                                        a.completion_tokens, a.json),
+}
 
 
-def main(argv: list[str] | None = None) -> int:
-    parser = build_parser()
-    args = parser.parse_args(argv)
-    if args.command is None:
-        if args.exercise_pricing is not None:
-            genai_pricing.PRICING_URL = args.exercise_pricing
-        genai_pricing.exercise_estimate_costs(args.exercise_model)
-        return 0
-    if args.exercise_pricing is not None or args.exercise_model is not None:
-        parser.error(f"--pricing and --model before '{args.command}' belong to the run without "
-                     "a command; give them after the command")
-    try:
-        lines = run(args)
-    except CommandError as exc:
-        print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
-        return 1
+def exercise(args: argparse.Namespace) -> None:
+    """The module's exercise on the chosen list; its line is printed even
+    when the list cannot be read (a zero estimate), and the error follows."""
+    source = args.exercise_pricing if args.exercise_pricing is not None else BUNDLED_PRICING
+    genai_pricing.PRICING_URL = source
+    run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
+    sys.stdout.flush()
+    load(source)  # the table the exercise used, cached: raises if it was unreadable
+
+
+def _print(lines: list[str]) -> int:
     try:
         for line in lines:
             print(line)
@@ -107,3 +139,27 @@ def main(argv: list[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     return 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    try:
+        parser = build_parser()
+        args = parser.parse_args(argv)
+        if args.command is not None and (args.exercise_pricing is not None
+                                         or args.exercise_model is not None):
+            parser.error(f"--pricing and --model before '{args.command}' belong to the run "
+                         "without a command; give them after the command")
+        name = PROG if args.command is None else f"{PROG} {args.command}"
+        try:
+            if args.command is None:
+                exercise(args)
+                return 0
+            lines = COMMANDS[args.command](args)
+        except CommandError as exc:
+            sys.stdout.flush()
+            print(f"{name}: error: {exc}", file=sys.stderr)
+            return 1
+        return _print(lines)
+    except KeyboardInterrupt:
+        # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
+        return 130

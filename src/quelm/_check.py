@@ -65,6 +65,8 @@ _DATE = re.compile(
 _TOKEN_COUNT = re.compile(
     r"[~≈<>]?\s*\d[\d,]*(?:\.\d+)?\s*(?:(?P<suffix>[kKmM])\b)?\s*"
     r"(?P<word>tokens?|tok|ctx|context)?")
+# The characters of model ids as providers write them.
+_PLAIN_ID = re.compile(r"[\w\-.:/@+]+")
 _LIMIT_WORDS = re.compile(r"\b(?:context|max(?:imum)?|limit|window)\b", re.IGNORECASE)
 
 _PROMPT_WORDS = ("prompt", "input")
@@ -165,6 +167,8 @@ def scale_effect(stated: float, applied: float) -> str:
 
 def clean_name(name: str) -> tuple[list[str], str]:
     """(what is wrong with a stored name as a model id, the id it should be)."""
+    if _PLAIN_ID.fullmatch(name) and "__" not in name and name not in HEADER_WORDS:
+        return [], name
     problems = []
     cleaned = name
     link = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", cleaned)
@@ -383,13 +387,14 @@ def table_findings(lines: list[dict]) -> list[dict]:
             bad_columns = _header_findings(lines, block[0], stored, out)
         for r in rows:
             row_cells = cells(r["text"])
+            entry = entry_of(r["name"], *_rates(r)) if r["outcome"] == "stored" else None
+            misread = []  # (column, phrase, tokens stated, tokens read)
             for col in (1, 2):
                 if col in bad_columns or col >= len(row_cells):
                     continue
                 which, nth = _COLUMN[col]
                 cell = row_cells[col]
                 held = not_a_price(cell)
-                entry = entry_of(r["name"], *_rates(r)) if r["outcome"] == "stored" else None
                 if held:
                     out.append(finding(
                         r["line"], ERROR, "not a price", entry,
@@ -401,15 +406,18 @@ def table_findings(lines: list[dict]) -> list[dict]:
                         "after the third"))
                     continue
                 applied = cell_scale(cell, r["units"][which])
-                for phrase, count in unit_phrases(cell):
-                    if count != applied and entry is not None:
-                        out.append(finding(
-                            r["line"], ERROR, "unit not read", entry,
-                            f"the {which} price is stated {shown(repr(phrase))} "
-                            f"({per_tokens(count)}) but read {per_tokens(applied)}: estimates "
-                            f"are {scale_effect(count, applied)}",
-                            "write the unit as '/1K' or '/1M' (or 'per 1K' / 'per 1M')"))
-                        break
+                said = [(p, c) for p, c in unit_phrases(cell) if c != applied]
+                if said and entry is not None:
+                    misread.append((col, *said[0], applied))
+            if misread:
+                which = " and ".join(_COLUMN[m[0]][0] for m in misread)
+                _, phrase, count, applied = misread[0]
+                out.append(finding(
+                    r["line"], ERROR, "unit not read", entry,
+                    f"the {which} price{'s are' if len(misread) > 1 else ' is'} stated "
+                    f"{shown(repr(phrase))} ({per_tokens(count)}) but read {per_tokens(applied)}: "
+                    f"estimates are {scale_effect(count, applied)}",
+                    "write the unit as '/1K' or '/1M' (or 'per 1K' / 'per 1M')"))
     return out
 
 
@@ -457,9 +465,9 @@ def _header_findings(lines: list[dict], header: dict, stored: list[dict],
         which = "prompt and completion" if col == 0 else _COLUMN[col][0]
         nth = "2nd and 3rd" if col == 0 else _COLUMN[col][1]
         example = " and ".join(f"'{w.capitalize()} ($/{unit})'" for w in which.split(" and "))
-        fix = ("name the columns like '| Model | Prompt ($/1M) | Completion ($/1M) |'"
-               if problem.startswith("the parser did not") else
-               f"state the unit in the header as '/1K' or '/1M', e.g. {example}")
+        fix = (f"state the unit in the header as '/1K' or '/1M', e.g. {example}" if recognised
+               else f"name the columns like '| Model | Prompt ($/{unit}) | Completion ($/{unit}) "
+               "|', so that the parser takes the row for a header and reads its unit")
         out.append(finding(header["line"], severity, "unit not read", first,
                            problem.format(which=which, nth=nth, n=n), fix, lines=related))
     return bad
@@ -469,7 +477,7 @@ def _header_unit(lines: list[dict], header: dict, cell: str, col: int, stored: l
                  recognised: bool) -> Optional[tuple]:
     """What goes wrong with the unit of one price column of a table, as
     (severity, problem with {which}, {nth} and {n} to fill in, the unit to
-    write, rows affected, related lines), or None."""
+    write, the rows affected, the lines concerned), or None."""
     which = _COLUMN[col][0]
     tag = header["units"][which]
     plain = [r for r in stored
@@ -477,6 +485,7 @@ def _header_unit(lines: list[dict], header: dict, cell: str, col: int, stored: l
     if not plain:
         return None  # every cell states its own unit
     n = f"{len(plain)} row{'s' if len(plain) != 1 else ''}"
+    rows = tuple(r["line"] for r in plain)
     applied = 1e3 if tag == "1k" else 1e6
     phrases = unit_phrases(cell)
     if phrases and not (recognised and tag):
@@ -487,7 +496,7 @@ def _header_unit(lines: list[dict], header: dict, cell: str, col: int, stored: l
             return (ERROR, f"the {{nth}} header says {said} ({per_tokens(count)}), which the "
                     f"parser does not read: the {{which}} prices of {{n}} are stored "
                     f"{per_tokens(applied)}, so estimates are {scale_effect(count, applied)}",
-                    unit, n, ())
+                    unit, n, rows)
         if recognised:
             return (WARNING, f"the {{nth}} header says {said}, which the parser does not read; "
                     "the {which} prices are right only because per 1M is what it assumes",
@@ -497,7 +506,7 @@ def _header_unit(lines: list[dict], header: dict, cell: str, col: int, stored: l
         return (ERROR, "the parser did not take this row for a header (its first cell must "
                 "contain 'model' and the 2nd or 3rd 'prompt' or 'completion'), so the per-1K "
                 "unit of an earlier table still applies: the {which} prices of {n} are read per "
-                "1K tokens, 1,000 times too high if they are per 1M", "1M", n, ())
+                "1K tokens, 1,000 times too high if they are per 1M", "1M", n, rows)
     if tag is not None:
         return None
     for r in _nearby(lines, [header, *stored]):
@@ -508,7 +517,7 @@ def _header_unit(lines: list[dict], header: dict, cell: str, col: int, stored: l
             return (ERROR, f"line {r['line']} says {text} ({per_tokens(count)}), but the parser "
                     "reads units only in the header row and the cells: the {which} prices of "
                     f"{{n}} are stored per 1M tokens, so estimates are {scale_effect(count, 1e6)}",
-                    "1K" if count == 1e3 else "1M", n, (r["line"],))
+                    "1K" if count == 1e3 else "1M", n, (r["line"],) + rows)
     return None
 
 

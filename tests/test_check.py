@@ -3,7 +3,9 @@ exit statuses, strict JSON, the bundled list, and the shadowing index against
 the plain pairwise rule."""
 
 import json
+import pathlib
 import random
+import re
 import time
 
 import pytest
@@ -209,3 +211,16 @@ def test_bundled_list_passes(tmp_path):
     out = check_command(cwd=tmp_path)  # the default source is the bundled list
     assert out.returncode == 0, out.stdout
     assert out.stdout.startswith(quelm.BUNDLED_PRICING + ": ")
+
+
+def test_readme_shows_the_real_output():
+    root = pathlib.Path(__file__).resolve().parent.parent
+    readme = (root / "README.md").read_text(encoding="utf8")
+    section = readme.split("## Checking a price list\n", 1)[1].split("\n## ", 1)[0]
+    document, shown_output = re.findall(r"```(?:markdown|console)\n(.*?)```", section, re.S)
+    examples = root / "examples"
+    assert document == (examples / "faulty_prices.md").read_text(encoding="utf8")
+    command, _, expected = shown_output.partition("\n")
+    assert command == "$ python -m quelm check faulty_prices.md"
+    out = check_command("faulty_prices.md", cwd=examples)
+    assert out.returncode == 1 and out.stdout == expected

@@ -20,6 +20,7 @@ import math
 import os
 import re
 import sys
+import textwrap
 from typing import Any, Iterable, Optional
 
 import quelm
@@ -29,6 +30,7 @@ from quelm._terminal import describe, dollars, shown, shown_name
 PROG = "python -m quelm check"
 
 ERROR, WARNING = "error", "warning"
+WIDTH = 92  # columns of the text report
 
 # Plausible prices, in dollars per 1M tokens.  The dearest models listed
 # publicly ask a few hundred dollars per 1M completion tokens and the cheapest
@@ -110,8 +112,8 @@ def unit_phrases(text: str) -> list[tuple[str, float]]:
         count = float(num.replace(",", "")) if num else 1.0
         if mult:
             count *= 1e6 if mult.lower() in ("m", "million") else 1e3
-        elif not tok and count not in (1e3, 1e6):
-            continue  # "/05" of a date, "per 2": no unit
+        elif not tok and (count not in (1e3, 1e6) or text[m.end():].lstrip()[:1].isalpha()):
+            continue  # "/05" of a date, "per 2", "per 1,000 requests": no unit of tokens
         if count > 0:
             out.append((m.group(0).strip(), count))
     return out
@@ -604,10 +606,12 @@ def render(source: str, pricing: dict, found: list[dict]) -> list[str]:
            f"{errors} error{'' if errors == 1 else 's'}, "
            f"{warnings} warning{'' if warnings == 1 else 's'}"]
     for f in found:
-        out += ["", f"line {f['line']}: {f['severity']}: {f['kind']}",
-                f"  entry    {_entry_text(f['entry'])}",
-                f"  problem  {f['problem']}",
-                f"  fix      {f['fix']}"]
+        out += ["", f"line {f['line']}: {f['severity']}: {f['kind']}"]
+        for label, text in (("entry", _entry_text(f["entry"])), ("problem", f["problem"]),
+                            ("fix", f["fix"])):
+            out += textwrap.wrap(text, WIDTH, initial_indent=f"  {label:<8} ",
+                                 subsequent_indent=" " * 11, break_long_words=False,
+                                 break_on_hyphens=False)
     return out
 
 

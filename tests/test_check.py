@@ -40,7 +40,7 @@ def summary(found):
     # A header row the parser did not take for one, stored from its '1M's.
     ("| Provider | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n| o3 | $2 | $8 |\n",
      [(1, "error", "bad name")], "| Model |"),
-    ("Model: prompt $1 per 1M, completion $2 per 1M\n", [(1, "error", "bad name")], "| Model |"),
+    ("Model: prompt $1 per 1M, completion $2 per 1M\n", [(1, "error", "bad name")], "reword"),
     # The empty name.
     (HEAD + "| o3 | $2 | $8 |\n|  | $1 | $2 |\n", [(4, "error", "empty name")], "model id"),
     # Shadowing: only when the earlier name comes first and prices differ.

@@ -228,6 +228,13 @@ def name_findings(rows: list[dict]) -> list[dict]:
         problems, cleaned = clean_name(name)
         if not problems:
             continue
+        if problems == ["a header word, not a model"] and e["kind"] != "table row":
+            out.append(finding(
+                e["line"], ERROR, "bad name", entry,
+                f"{shown(repr(name))} is no model: a line of prose was read as its price line, "
+                "and requests containing the word get its prices",
+                "reword the line so that it does not begin with a word and ':' or '-'"))
+            continue
         if problems == ["a header word, not a model"]:
             out.append(finding(
                 e["line"], ERROR, "bad name", entry,

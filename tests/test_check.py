@@ -14,6 +14,7 @@ import quelm
 from conftest import run_python
 from quelm import _check, _explain
 from quelm import genai_pricing as gp
+from test_source import server  # noqa: F401 - a fixture: a price list served on 127.0.0.1
 
 HEAD = "| Model | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n"
 
@@ -185,11 +186,24 @@ def test_exit_status_and_json(tmp_path, document, status):
         assert f"line {f['line']}: {f['severity']}: {f['kind']}" in out.stdout
 
 
-def test_unreadable_source_exits_with_2(tmp_path):
-    out = check_command("missing.md", cwd=tmp_path)
+@pytest.mark.parametrize("source, reason", [
+    ("missing.md", "No such file or directory"),
+    (".", "Is a directory"),
+    ("{server}/missing.md", "HTTP Error 404: Not Found"),
+])
+def test_unreadable_source_exits_with_2(tmp_path, server, source, reason):
+    src = source.format(server=server)
+    out = check_command(src, cwd=tmp_path)
     assert out.returncode == 2 and out.stdout == ""
-    assert out.stderr.splitlines()[-1].startswith(
-        "python -m quelm check: error: cannot read the price list 'missing.md': ")
+    error = out.stderr.splitlines()[-1]
+    assert error.startswith(f"python -m quelm check: error: cannot read the price list {src!r}: ")
+    assert reason in error
+
+
+def test_reads_a_web_address(server, tmp_path):
+    out = check_command(server + "/prices.md", "--json", cwd=tmp_path)
+    assert out.returncode == 0, out.stderr
+    assert json.loads(out.stdout)["models"] == 2
 
 
 def test_json_is_strict_and_text_is_escaped(tmp_path):

@@ -11,6 +11,9 @@
 #include "../genai_pricing/pricing/source.hpp"
 
 namespace quelm::explain {
+
+PyObject* first_contained(PyObject*, PyObject* const* args, Py_ssize_t nargs);  // shadows.cpp
+
 namespace {
 
 using pricing::LineKind;
@@ -160,6 +163,11 @@ PyMethodDef methods[] = {
      "Returns (name, entry, exact): the table name chosen, its entry, and whether\n"
      "the name is `key` itself (else the substring rule chose it); None when no\n"
      "name matches."},
+    {"first_contained",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(first_contained)), METH_FASTCALL,
+     "first_contained(names, /)\n--\n\n"
+     "For each str of the list `names`, the position of the first earlier name that\n"
+     "it contains (`earlier in name`, as the lookup tests it), or None."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,12 +14,18 @@ from quelm import _explain, genai_pricing
 
 
 class CommandError(Exception):
-    """A failure the command reports on standard error, exiting with 1."""
+    """A failure the command reports on standard error, exiting with
+    `status` (1 unless the command says otherwise)."""
+
+    def __init__(self, message: str, status: int = 1) -> None:
+        super().__init__(message)
+        self.status = status
 
 
-def unreadable(source: str, exc: BaseException) -> CommandError:
+def unreadable(source: str, exc: BaseException, status: int = 1) -> CommandError:
     """The error of a price list that could not be read."""
-    return CommandError(f"cannot read the price list {source!r}: {describe(exc)}")
+    return CommandError(f"cannot read the price list {shown(repr(source))}: {describe(exc)}",
+                        status)
 
 
 @contextlib.contextmanager

@@ -4,11 +4,12 @@
     python -m quelm inspect [SOURCE] [--json] [--explain]
     python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N
                              [--pricing SOURCE] [--json]
+    python -m quelm check [SOURCE] [--json]
 
 Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
 told another source.  A command is one `add_parser` call in `build_parser`
 and one entry in `COMMANDS`: a function of the parsed arguments that returns
-the lines to print or raises CommandError.
+the lines to print (or the lines and an exit status) or raises CommandError.
 """
 
 from __future__ import annotations
@@ -19,7 +20,7 @@ import sys
 import textwrap
 from typing import Callable, NoReturn
 
-from quelm import BUNDLED_PRICING, _estimate, _inspect, genai_pricing
+from quelm import BUNDLED_PRICING, _check, _estimate, _inspect, genai_pricing
 from quelm._terminal import CommandError, load, run_quietly, shown
 
 PROG = "python -m quelm"
@@ -109,13 +110,15 @@ def build_parser() -> argparse.ArgumentParser:
     estimate.add_argument("--pricing", metavar="SOURCE", default=BUNDLED_PRICING,
                           help=SOURCE_HELP)
     estimate.add_argument("--json", action="store_true", help="print JSON")
+    _check.add_parser(commands)
     return parser
 
 
-COMMANDS: dict[str, Callable[[argparse.Namespace], list[str]]] = {
+COMMANDS: dict[str, Callable[[argparse.Namespace], list[str] | tuple[list[str], int]]] = {
     "inspect": lambda a: _inspect.run(a.source, a.explain, a.json),
     "estimate": lambda a: _estimate.run(a.pricing, a.model, a.prompt_tokens,
                                         a.completion_tokens, a.json),
+    "check": _check.run,
 }
 
 
@@ -154,12 +157,13 @@ def main(argv: list[str] | None = None) -> int:
             if args.command is None:
                 exercise(args)
                 return 0
-            lines = COMMANDS[args.command](args)
+            result = COMMANDS[args.command](args)
         except CommandError as exc:
             sys.stdout.flush()
             print(f"{name}: error: {exc}", file=sys.stderr)
-            return 1
-        return _print(lines)
+            return exc.status
+        lines, status = result if isinstance(result, tuple) else (result, 0)
+        return _print(lines) or status
     except KeyboardInterrupt:
         # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
         return 130

@@ -4,6 +4,7 @@
     python -m quelm inspect SOURCE [--json] [--explain]
     python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N
                              [--pricing SOURCE] [--json]
+    python -m quelm bill FILE... [--pricing SOURCE] [--model NAME] [--json | --csv] [--strict]
 """
 
 from __future__ import annotations
@@ -12,7 +13,7 @@ import argparse
 import os
 import sys
 
-from quelm import _estimate, _inspect, genai_pricing
+from quelm import _bill, _estimate, _inspect, genai_pricing
 from quelm._terminal import CommandError
 
 PROG = "python -m quelm"
@@ -71,6 +72,7 @@ def build_parser() -> argparse.ArgumentParser:
                           help="price list to read, a local Markdown file or a web address "
                           f"(default: {genai_pricing.PRICING_URL})")
     estimate.add_argument("--json", action="store_true", help="print JSON")
+    _bill.add_parser(commands)
     return parser
 
 
@@ -93,6 +95,8 @@ def main(argv: list[str] | None = None) -> int:
     if args.exercise_pricing is not None or args.exercise_model is not None:
         parser.error(f"--pricing and --model before '{args.command}' belong to the run without "
                      "a command; give them after the command")
+    if args.command == "bill":
+        return _bill.main(args)
     try:
         lines = run(args)
     except CommandError as exc:

@@ -81,21 +81,21 @@ def add_parser(commands: Any) -> None:
 # The extractors read these records by attribute, as they read the client
 # libraries' own objects.
 
-class _Usage(msgspec.Struct):
+class _Usage(msgspec.Struct, gc=False):
     input_tokens: Any = None
     prompt_tokens: Any = None
     output_tokens: Any = None
     completion_tokens: Any = None
 
 
-class _Metadata(msgspec.Struct):
+class _Metadata(msgspec.Struct, gc=False):
     prompt_token_count: Any = None
     candidates_token_count: Any = None
     promptTokenCount: Any = None
     candidatesTokenCount: Any = None
 
 
-class _Record(msgspec.Struct):
+class _Record(msgspec.Struct, gc=False):
     """A response, a batch output line, or a batch line's "response" or
     "body"; fields the line does not have are None, or UNSET for the
     three whose mere presence tells the shape."""
@@ -456,8 +456,10 @@ def main(args: argparse.Namespace) -> int:
     except BrokenPipeError:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
-    if result["unpriced"] and args.strict:
-        print(f"{prefix}: error: {len(result['unpriced'])} model(s) matched no entry of the "
-              "price list", file=sys.stderr)
-        return 1
+    if result["unpriced"]:
+        # Said on standard error as well, where --json and --csv leave it.
+        print(f"{prefix}: {'error' if args.strict else 'warning'}: "
+              f"{len(result['unpriced'])} model(s) matched no entry of the price list and are "
+              "priced at $0: " + ", ".join(shown(m) for m in result["unpriced"]), file=sys.stderr)
+        return 1 if args.strict else 0
     return 0

@@ -67,6 +67,10 @@ def test_line_shapes(record, model, expected):
     (b'{"model": "gpt-4o", "usage": {"prompt_tokens": 1', "not JSON"),
     (b"[1, 2]", "not JSON"),
     (b"\xff\xfe{}", "not JSON"),
+    # Nested past what a parser will follow: refused, not a crash.
+    (b"[" * 100_000 + b"]" * 100_000, "not JSON"),
+    (b'{"key": 1, "response": ' * 2000 + b'[]' + b"}" * 2000, "not JSON"),
+    (b'{"key": 1, "response": ' * 5000 + b'{}' + b"}" * 5000, "not JSON"),
     (b'{"model": "gpt-4o", "usage": {"prompt_tokens": NaN, "completion_tokens": 1}}', "not JSON"),
     (line({"usage": CHAT["usage"]}), "no model"),
     (line({"model": " ", "usage": CHAT["usage"]}), "no model"),

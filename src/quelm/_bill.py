@@ -141,23 +141,22 @@ def _as_record(value: dict) -> _Record:
     return _Record(**fields)
 
 
-def _parse(raw: bytes) -> Any:
+def _parse_again(raw: bytes, refusal: Exception) -> Any:
+    """A line the decoder refused, as a _Record, or NOT_JSON."""
     try:
-        return _decode(raw)
-    except msgspec.ValidationError:
-        # JSON whose fields are not the types above (a "usage" that is no
-        # object, say): decoded as it is, and the rules decide.
-        value = msgspec.json.decode(raw)
-    except msgspec.DecodeError:
-        # Not JSON; unless it holds a lone surrogate escape, which JSON
-        # allows and only the standard parser takes.
-        if b"\\u" not in raw:
-            return NOT_JSON
-        try:
+        if isinstance(refusal, msgspec.ValidationError):
+            # JSON whose fields are not the types above (a "usage" that is
+            # no object, say): decoded as it is, and the rules decide.
+            value = msgspec.json.decode(raw)
+        elif isinstance(refusal, msgspec.DecodeError) and b"\\u" in raw:
+            # Maybe a lone surrogate escape, which JSON allows and only the
+            # standard parser takes.
             value = json.loads(raw)
-        except (ValueError, RecursionError):
-            return NOT_JSON
-    return _as_record(value) if type(value) is dict else NOT_JSON
+        else:
+            return NOT_JSON  # not JSON, or nested too deep to read
+        return _as_record(value) if type(value) is dict else NOT_JSON
+    except (ValueError, RecursionError):
+        return NOT_JSON
 
 
 def _openai_usage(usage: Any, model: str) -> Any:
@@ -191,9 +190,12 @@ def _gemini_usage(rec: _Record, meta: Any, camel: bool) -> Any:
 def read_line(raw: bytes, model: Optional[str]) -> Any:
     """(model, prompt tokens, completion tokens) of one line, or the reason
     it cannot be billed.  `model`, when given, overrides the line's."""
-    rec = _parse(raw)
-    if rec is NOT_JSON:
-        return NOT_JSON
+    try:
+        rec = _decode(raw)
+    except (msgspec.DecodeError, RecursionError) as refusal:
+        rec = _parse_again(raw, refusal)
+        if rec is NOT_JSON:
+            return NOT_JSON
     if rec.custom_id is not UNSET:  # an OpenAI Batch API output line
         resp = rec.response
         if rec.error is not None or type(resp) is not _Record or resp.status_code != 200:

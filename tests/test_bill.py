@@ -169,6 +169,12 @@ def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
     assert "  not JSON            1  (" in out
 
 
+def test_an_empty_model_is_refused(capsys):
+    with pytest.raises(SystemExit):
+        cli.main(["bill", str(SAMPLE), "--model", ""])
+    assert "a model name cannot be empty" in capsys.readouterr().err
+
+
 @pytest.mark.parametrize("model, code", [(None, 1), ("gpt-4o", 0)])
 def test_strict_fails_on_unpriced_models(model, code, capsys):
     args = [SAMPLE, "--pricing", EXAMPLE, "--strict", "--json"] + (["--model", model] if model else [])
@@ -183,10 +189,13 @@ def test_names_are_escaped_and_json_stays_strict(tmp_path, capsys):
     prices.write_text("| Model | Prompt | Completion |\n|---|---|---|\n"
                       f"| big | ${'9' * 400} | $1 |\n")
     runs = tmp_path / "run.jsonl"
-    runs.write_text(json.dumps({"model": "big\x1b[2J", "usage": {"prompt_tokens": 1,
-                                                              "completion_tokens": 1}}) + "\n")
+    usage = {"prompt_tokens": 1, "completion_tokens": 1}
+    runs.write_text(json.dumps({"model": "big\x1b[2J", "usage": usage}) + "\n"
+                    + json.dumps({"model": "odd\ud800", "usage": usage}) + "\n")
     code, out, _ = bill(runs, "--pricing", prices, capsys=capsys)
-    assert code == 0 and "big\\x1b[2J" in out and "\x1b" not in out
+    assert code == 0 and "big\\x1b[2J" in out and "\x1b" not in out and "odd\\ud800" in out
+    code, out, _ = bill(runs, "--pricing", prices, "--csv", capsys=capsys)
+    assert code == 0 and "odd\\ud800" in out
     code, out, _ = bill(runs, "--pricing", prices, "--json", capsys=capsys)
     assert code == 0
     assert json.loads(out)["models"][0]["costs"]["prompt_cost"] is None  # infinite: no number
@@ -196,10 +205,15 @@ def test_names_are_escaped_and_json_stays_strict(tmp_path, capsys):
     (["{tmp}/run.jsonl", "--pricing", "{tmp}/missing.md"], "cannot read the price list"),
     (["{tmp}/missing.jsonl", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/missing.jsonl'"),
     (["{tmp}/bad.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/bad.gz'"),
+    (["{tmp}/cut.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/cut.gz'"),
+    (["{tmp}/garbled.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/garbled.gz'"),
 ])
 def test_unreadable_input_is_one_error_line(tmp_path, capsys, args, message):
     (tmp_path / "run.jsonl").write_text("")
     (tmp_path / "bad.gz").write_bytes(b"not gzip at all")
+    packed = gzip.compress(SAMPLE.read_bytes())
+    (tmp_path / "cut.gz").write_bytes(packed[:len(packed) // 2])
+    (tmp_path / "garbled.gz").write_bytes(packed[:20] + bytes(b ^ 0x5A for b in packed[20:]))
     code, out, err = bill(*[a.format(tmp=tmp_path) for a in args], capsys=capsys)
     assert code == 1 and out == ""
     assert err.splitlines()[-1].startswith("python -m quelm bill: error: " + message.format(tmp=tmp_path))

@@ -22,6 +22,7 @@ import json
 import math
 import os
 import sys
+import zlib
 from typing import Any, BinaryIO, Iterable, Iterator, Optional
 
 import msgspec
@@ -65,13 +66,20 @@ def add_parser(commands: Any) -> None:
     bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
                       help="price list to read, a local Markdown file or a web address "
                       "(default: the price list shipped with quelm)")
-    bill.add_argument("--model", metavar="NAME",
+    bill.add_argument("--model", metavar="NAME", type=_model_name,
                       help="bill every line as this model, whatever the line names")
     output = bill.add_mutually_exclusive_group()
     output.add_argument("--json", action="store_true", help="print JSON")
     output.add_argument("--csv", action="store_true", help="print CSV")
     bill.add_argument("--strict", action="store_true",
                       help="exit with 1 when a model matched no entry of the price list")
+
+
+def _model_name(text: str) -> str:
+    # An empty name would match the first entry of any price list.
+    if not text or text.isspace():
+        raise argparse.ArgumentTypeError("a model name cannot be empty")
+    return text
 
 
 # -- reading one line ------------------------------------------------------
@@ -335,7 +343,7 @@ def tally(files: list[str], model: Optional[str]) -> Tally:
                 with open(path, "rb") as raw:
                     fh: BinaryIO = gzip.GzipFile(fileobj=raw) if path.endswith(".gz") else raw
                     result.feed(shown(path), _batches(fh, progress, raw.tell), model)
-            except (OSError, EOFError) as exc:
+            except (OSError, EOFError, zlib.error) as exc:
                 raise CommandError(f"cannot read {shown(repr(path))}: {describe(exc)}") from None
     finally:
         if progress is not None:
@@ -417,6 +425,11 @@ CSV_FIELDS = ("kind", "name", "calls", "prompt_tokens", "completion_tokens", "en
               "prompt_cost", "completion_cost", "total_cost", "first_lines")
 
 
+def _utf8(text: str) -> str:
+    # A name read through a lone surrogate escape cannot be written as UTF-8.
+    return text.encode("utf-8", "backslashreplace").decode("utf-8")
+
+
 def as_csv(result: dict) -> str:
     """Rows of kind "model", one "total", then one "skipped" per reason
     (name: the reason, calls: its line count)."""
@@ -425,10 +438,10 @@ def as_csv(result: dict) -> str:
     writer.writeheader()
     for r in result["models"]:
         entry = r["entry"] or {}
-        writer.writerow({"kind": "model", "name": r["model"], "calls": r["calls"],
+        writer.writerow({"kind": "model", "name": _utf8(r["model"]), "calls": r["calls"],
                          "prompt_tokens": r["prompt_tokens"],
                          "completion_tokens": r["completion_tokens"],
-                         "entry": entry.get("name", ""), "match": entry.get("match", "none"),
+                         "entry": _utf8(entry.get("name", "")), "match": entry.get("match", "none"),
                          **r["costs"]})
     writer.writerow({"kind": "total", "name": "total", **result["total"]})
     for reason, s in result["skipped"].items():

@@ -61,7 +61,9 @@ def add_parser(commands: Any) -> None:
         "line, a Gemini generateContent response (Python SDK dump or REST camelCase), a Gemini "
         "batch output line, or a plain {\"model\": ..., \"usage\": {...}} record. Lines that "
         "cannot be billed are counted by reason. Files ending in .gz are decompressed; '-' "
-        "reads standard input.")
+        "reads standard input.",
+        epilog="Lines skipped: " + "; ".join(f"'{r}': {why}" for r, why in REASONS.items())
+        + ". Blank lines are passed over.")
     bill.add_argument("files", nargs="+", metavar="FILE", help="JSON Lines file, .gz, or -")
     bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
                       help="price list to read, a local Markdown file or a web address "

@@ -59,6 +59,8 @@ def fmt(value, unit):
         return f"{value:,.1f} MB/s"
     if unit == "ms":
         return f"{value:.1f} ms"
+    if unit == "lines/s":
+        return f"{value:,.0f} lines/s"
     return f"{value:,.0f} ns"
 
 

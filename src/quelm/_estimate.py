@@ -27,6 +27,18 @@ def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
                         f"{len(pricing)} names")
 
 
+def costs_from(source: str, model: str, usage: dict) -> dict:
+    """`estimate_costs` for `model` and `usage`, priced from `source`."""
+    # estimate_costs reads the source named by PRICING_URL: the cached table
+    # that load() gave.  The setting is put back for whoever called us.
+    previous = genai_pricing.PRICING_URL
+    genai_pricing.PRICING_URL = source
+    try:
+        return genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
+    finally:
+        genai_pricing.PRICING_URL = previous
+
+
 def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int) -> dict:
     """The estimate of `estimate_costs` for the call, with the entry that
     priced it and how it was matched."""
@@ -37,14 +49,7 @@ def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int
         raise _no_match(model, key, pricing, source)
     name, entry, exact = match
     usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
-    # estimate_costs reads the source named by PRICING_URL: the cached table
-    # loaded above.  The setting is put back for whoever called us.
-    previous = genai_pricing.PRICING_URL
-    genai_pricing.PRICING_URL = source
-    try:
-        costs = genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
-    finally:
-        genai_pricing.PRICING_URL = previous
+    costs = costs_from(source, model, usage)
     return {
         "model": model,
         "pricing": source,

@@ -5,6 +5,7 @@
     python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N
                              [--pricing SOURCE] [--json]
     python -m quelm check [SOURCE] [--json]
+    python -m quelm bill FILE... [--pricing SOURCE] [--model NAME] [--json | --csv] [--strict]
 
 Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
 told another source.  A command is one `add_parser` call in `build_parser`
@@ -20,7 +21,7 @@ import sys
 import textwrap
 from typing import Callable, NoReturn
 
-from quelm import BUNDLED_PRICING, _check, _estimate, _inspect, genai_pricing
+from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _inspect, genai_pricing
 from quelm._terminal import CommandError, load, run_quietly, shown
 
 PROG = "python -m quelm"
@@ -111,6 +112,7 @@ def build_parser() -> argparse.ArgumentParser:
                           help=SOURCE_HELP)
     estimate.add_argument("--json", action="store_true", help="print JSON")
     _check.add_parser(commands)
+    _bill.add_parser(commands)
     return parser
 
 
@@ -119,6 +121,7 @@ COMMANDS: dict[str, Callable[[argparse.Namespace], list[str] | tuple[list[str], 
     "estimate": lambda a: _estimate.run(a.pricing, a.model, a.prompt_tokens,
                                         a.completion_tokens, a.json),
     "check": _check.run,
+    "bill": _bill.run,
 }
 
 

@@ -1,0 +1,219 @@
+"""``python -m quelm bill``: each line shape, each reason a line is skipped,
+and the command's outputs, checked against the plain-Python rendition in
+bench/ref_bill.py."""
+
+import csv
+import gzip
+import io
+import json
+import pathlib
+
+import pytest
+
+import bench_bill
+import ref_bill
+import ref_parser
+from conftest import run_python
+from quelm import _bill, cli
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+EXAMPLE = ROOT / "examples" / "pricing_table.md"
+SAMPLE = ROOT / "examples" / "responses.jsonl"
+
+CHAT = {"id": "c1", "object": "chat.completion", "model": "gpt-4o-2024-08-06",
+        "choices": [{"index": 0, "message": {"role": "assistant", "content": "Hi."}}],
+        "usage": {"prompt_tokens": 12, "completion_tokens": 3, "total_tokens": 15}}
+GEMINI_REST = {"candidates": [{"content": {"parts": [{"text": "Hi."}], "role": "model"}}],
+               "usageMetadata": {"promptTokenCount": 40, "candidatesTokenCount": 9},
+               "modelVersion": "gemini-2.5-flash"}
+
+
+def line(value):
+    return json.dumps(value).encode()
+
+
+@pytest.mark.parametrize("record, model, expected", [
+    (CHAT, None, ("gpt-4o-2024-08-06", 12, 3)),
+    # The Responses API names its counts input and output tokens.
+    ({"object": "response", "model": "gpt-4.1", "status": "completed", "error": None,
+      "usage": {"input_tokens": 800, "output_tokens": 120, "total_tokens": 920}},
+     None, ("gpt-4.1", 800, 120)),
+    ({"model": "gpt-4.1", "usage": {"input_tokens": 0, "output_tokens": 5}}, None, ("gpt-4.1", 0, 5)),
+    # An embedding reports no completion: 0, not a count of some text.
+    ({"model": "text-embedding-ada-002", "usage": {"prompt_tokens": 8, "total_tokens": 8}},
+     None, ("text-embedding-ada-002", 8, 0)),
+    ({"custom_id": "r1", "response": {"status_code": 200, "body": CHAT}, "error": None},
+     None, ("gpt-4o-2024-08-06", 12, 3)),
+    (GEMINI_REST, None, ("gemini-2.5-flash", 40, 9)),
+    ({"candidates": [], "model_version": "gemini-2.5-pro",
+      "usage_metadata": {"prompt_token_count": 30, "candidates_token_count": None}},
+     None, ("gemini-2.5-pro", 30, 0)),
+    ({"key": "r7", "response": GEMINI_REST}, None, ("gemini-2.5-flash", 40, 9)),
+    ({"model": "claude-sonnet-4", "usage": {"prompt_tokens": 4000, "completion_tokens": 1000}},
+     None, ("claude-sonnet-4", 4000, 1000)),
+    ({"usage": {"prompt_tokens": 5, "completion_tokens": 1}}, "o3", ("o3", 5, 1)),
+    (CHAT, "o3", ("o3", 12, 3)),
+    # What the fast decoder refuses and JSON allows still gets billed.
+    ({**CHAT, "choices": [{"message": {"content": "\ud83d"}}]}, None, ("gpt-4o-2024-08-06", 12, 3)),
+    ({**CHAT, "usage": {"prompt_tokens": 2**70 // 2**10, "completion_tokens": 0}},
+     None, ("gpt-4o-2024-08-06", 2**60, 0)),
+])
+def test_line_shapes(record, model, expected):
+    assert _bill.read_line(line(record), model) == expected
+    assert ref_bill.read_line(line(record).decode(), model) == expected
+
+
+@pytest.mark.parametrize("raw, reason", [
+    (b'{"model": "gpt-4o", "usage": {"prompt_tokens": 1', "not JSON"),
+    (b"[1, 2]", "not JSON"),
+    (b"\xff\xfe{}", "not JSON"),
+    # Nested past what a parser will follow: refused, not a crash.
+    (b"[" * 100_000 + b"]" * 100_000, "not JSON"),
+    (b'{"key": 1, "response": ' * 2000 + b'[]' + b"}" * 2000, "not JSON"),
+    (b'{"key": 1, "response": ' * 5000 + b'{}' + b"}" * 5000, "not JSON"),
+    (b'{"model": "gpt-4o", "usage": {"prompt_tokens": NaN, "completion_tokens": 1}}', "not JSON"),
+    (line({"usage": CHAT["usage"]}), "no model"),
+    (line({"model": " ", "usage": CHAT["usage"]}), "no model"),
+    (line({"model": 4, "usage": CHAT["usage"]}), "no model"),
+    (line({"custom_id": "r", "response": {"status_code": 429, "body": {"error": {}}}, "error": None}),
+     "error status"),
+    (line({"custom_id": "r", "response": None, "error": {"code": "batch_expired"}}), "error status"),
+    (line({"key": "r", "status": {"code": 3, "message": "invalid"}}), "error status"),
+    (line({"key": "r", "error": {"message": "quota"}}), "error status"),
+    (line({"model": "gpt-4o", "status": "failed", "error": {"code": "server_error"}}), "error status"),
+    (line({"model": "gpt-4o", "choices": []}), "no usage"),
+    (line({"model": "gpt-4o", "usage": {}}), "no usage"),
+    (line({"model": "gpt-4o", "usage": {"total_tokens": 9}}), "no usage"),
+    (line({"modelVersion": "gemini-2.5-flash", "usageMetadata": {"totalTokenCount": 9}}), "no usage"),
+    (line({"custom_id": "r", "response": {"status_code": 200, "body": "gone"}}), "no usage"),
+    (line({"model": "gpt-4o", "usage": "12 tokens"}), "bad usage"),
+    (line({"model": "gpt-4o", "usage": {"prompt_tokens": 12.0, "completion_tokens": 3}}), "bad usage"),
+    (line({"model": "gpt-4o", "usage": {"prompt_tokens": "12", "completion_tokens": 3}}), "bad usage"),
+    (line({"model": "gpt-4o", "usage": {"prompt_tokens": True, "completion_tokens": 3}}), "bad usage"),
+    (line({"model": "gpt-4o", "usage": {"prompt_tokens": -5, "completion_tokens": 3}}), "bad usage"),
+    (line({"model": "gpt-4o", "usage": {"prompt_tokens": 10**30, "completion_tokens": 3}}), "bad usage"),
+    (line({"modelVersion": "g", "usageMetadata": {"promptTokenCount": 1.5}}), "bad usage"),
+])
+def test_skip_reasons(raw, reason):
+    assert _bill.read_line(raw, None) == reason
+
+
+def bill(*args, capsys):
+    code = cli.main(["bill", *map(str, args)])
+    out = capsys.readouterr()
+    return code, out.out, out.err
+
+
+@pytest.fixture
+def run(tmp_path):
+    """A generated run of every shape, as a plain and a gzipped file."""
+    path = tmp_path / "run.jsonl"
+    bench_bill.write_run(path, 2000)
+    with open(path, "rb") as f, gzip.open(tmp_path / "run.jsonl.gz", "wb") as z:
+        z.write(f.read())
+    return path
+
+
+def test_json_agrees_with_the_plain_loop_for_plain_gzip_and_stdin(run, capsys):
+    code, out, err = bill(run, "--pricing", EXAMPLE, "--json", capsys=capsys)
+    assert code == 0 and "house-model-7b" in err
+    result = json.loads(out)
+    models, skipped = ref_bill.tally(str(run))
+    costs = ref_bill.costs(models, ref_parser.parse_pricing(str(EXAMPLE)))
+    assert {r["model"]: [r["calls"], r["prompt_tokens"], r["completion_tokens"]]
+            for r in result["models"]} == models
+    assert {r["model"]: r["costs"] for r in result["models"]} == costs
+    assert {k: v["lines"] for k, v in result["skipped"].items()} == skipped
+    assert result["skipped"]["not JSON"]["first"] == [f"{run}:{n}" for n in range(16, 160, 32)]
+    assert result["unpriced"] == ["house-model-7b"]
+    assert result["total"]["calls"] == sum(m[0] for m in models.values())
+
+    code, out_gz, _ = bill(f"{run}.gz", "--pricing", EXAMPLE, "--json", capsys=capsys)
+    assert code == 0
+    assert json.loads(out_gz)["models"] == result["models"]
+    with open(run, "rb") as f:
+        piped = run_python("-m", "quelm", "bill", "-", "--pricing", str(EXAMPLE), "--json",
+                           cwd=run.parent, stdin=f, text=False)
+    assert piped.returncode == 0, piped.stderr
+    from_stdin = json.loads(piped.stdout)
+    assert from_stdin["models"] == result["models"]
+    assert from_stdin["skipped"]["not JSON"]["first"][0] == "stdin:16"
+
+
+def test_csv_gives_the_json_facts(run, capsys):
+    _, out, _ = bill(run, "--pricing", EXAMPLE, "--json", capsys=capsys)
+    facts = json.loads(out)
+    _, out, _ = bill(run, "--pricing", EXAMPLE, "--csv", capsys=capsys)
+    rows = list(csv.DictReader(io.StringIO(out)))
+    models = [r for r in rows if r["kind"] == "model"]
+    assert [(r["name"], int(r["calls"]), r["entry"], r["match"], float(r["total_cost"]))
+            for r in models] == \
+        [(m["model"], m["calls"], (m["entry"] or {}).get("name", ""),
+          (m["entry"] or {}).get("match", "none"), m["costs"]["total_cost"])
+         for m in facts["models"]]
+    (total,) = [r for r in rows if r["kind"] == "total"]
+    assert float(total["total_cost"]) == facts["total"]["total_cost"]
+    assert {r["name"]: (int(r["calls"]), r["first_lines"].split()) for r in rows
+            if r["kind"] == "skipped"} == \
+        {k: (v["lines"], v["first"]) for k, v in facts["skipped"].items()}
+
+
+def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
+    code, out, err = bill(SAMPLE, "--pricing", EXAMPLE, capsys=capsys)
+    assert code == 0
+    rows = {r.split()[0]: r for r in out.splitlines() if r and not r.startswith(" ")}
+    assert rows["gpt-4o-2024-08-06"].split()[1:] == \
+        ["2", "2,100", "555", "gpt-4o", "(substring)", "$0.0108"]
+    assert "NO ENTRY: priced at $0" in rows["house-model-7b"]
+    assert "priced at $0: house-model-7b" in out and "warning:" in err
+    assert "  not JSON            1  (" in out
+
+
+def test_an_empty_model_is_refused(capsys):
+    with pytest.raises(SystemExit):
+        cli.main(["bill", str(SAMPLE), "--model", ""])
+    assert "a model name cannot be empty" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("model, code", [(None, 1), ("gpt-4o", 0)])
+def test_strict_fails_on_unpriced_models(model, code, capsys):
+    args = [SAMPLE, "--pricing", EXAMPLE, "--strict", "--json"] + (["--model", model] if model else [])
+    got, out, err = bill(*args, capsys=capsys)
+    assert got == code
+    assert json.loads(out)["unpriced"] == ([] if model else ["house-model-7b"])
+    assert ("error: 1 model(s) matched no entry" in err) == (code == 1)
+
+
+def test_names_are_escaped_and_json_stays_strict(tmp_path, capsys):
+    prices = tmp_path / "prices.md"
+    prices.write_text("| Model | Prompt | Completion |\n|---|---|---|\n"
+                      f"| big | ${'9' * 400} | $1 |\n")
+    runs = tmp_path / "run.jsonl"
+    usage = {"prompt_tokens": 1, "completion_tokens": 1}
+    runs.write_text(json.dumps({"model": "big\x1b[2J", "usage": usage}) + "\n"
+                    + json.dumps({"model": "odd\ud800", "usage": usage}) + "\n")
+    code, out, _ = bill(runs, "--pricing", prices, capsys=capsys)
+    assert code == 0 and "big\\x1b[2J" in out and "\x1b" not in out and "odd\\ud800" in out
+    code, out, _ = bill(runs, "--pricing", prices, "--csv", capsys=capsys)
+    assert code == 0 and "odd\\ud800" in out
+    code, out, _ = bill(runs, "--pricing", prices, "--json", capsys=capsys)
+    assert code == 0
+    assert json.loads(out)["models"][0]["costs"]["prompt_cost"] == "Infinity"
+
+
+@pytest.mark.parametrize("args, message", [
+    (["{tmp}/run.jsonl", "--pricing", "{tmp}/missing.md"], "cannot read the price list"),
+    (["{tmp}/missing.jsonl", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/missing.jsonl'"),
+    (["{tmp}/bad.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/bad.gz'"),
+    (["{tmp}/cut.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/cut.gz'"),
+    (["{tmp}/garbled.gz", "--pricing", str(EXAMPLE)], "cannot read '{tmp}/garbled.gz'"),
+])
+def test_unreadable_input_is_one_error_line(tmp_path, capsys, args, message):
+    (tmp_path / "run.jsonl").write_text("")
+    (tmp_path / "bad.gz").write_bytes(b"not gzip at all")
+    packed = gzip.compress(SAMPLE.read_bytes())
+    (tmp_path / "cut.gz").write_bytes(packed[:len(packed) // 2])
+    (tmp_path / "garbled.gz").write_bytes(packed[:20] + bytes(b ^ 0x5A for b in packed[20:]))
+    code, out, err = bill(*[a.format(tmp=tmp_path) for a in args], capsys=capsys)
+    assert code == 1 and out == ""
+    assert err.splitlines()[-1].startswith("python -m quelm bill: error: " + message.format(tmp=tmp_path))

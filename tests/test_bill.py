@@ -7,6 +7,7 @@ import gzip
 import io
 import json
 import pathlib
+import subprocess
 
 import pytest
 
@@ -167,6 +168,18 @@ def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
     assert "NO ENTRY: priced at $0" in rows["house-model-7b"]
     assert "priced at $0: house-model-7b" in out and "warning:" in err
     assert "  not JSON            1  (" in out
+
+
+@pytest.mark.parametrize("flag", [[], ["--strict"]])
+def test_the_unpriced_warning_follows_the_bill(tmp_path, flag):
+    # On a terminal both streams interleave: the warning must come after the
+    # table it speaks of, not above it.
+    merged = run_python("-m", "quelm", "bill", str(SAMPLE), "--pricing", str(EXAMPLE), *flag,
+                        cwd=tmp_path, capture_output=False, stdout=subprocess.PIPE,
+                        stderr=subprocess.STDOUT)
+    lines = merged.stdout.splitlines()
+    assert lines[0].startswith("model ") and "matched no entry" in lines[-1]
+    assert merged.returncode == (1 if flag else 0)
 
 
 def test_an_empty_model_is_refused(capsys):

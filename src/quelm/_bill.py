@@ -448,10 +448,10 @@ def as_csv(result: dict) -> str:
     return buffer.getvalue().rstrip("\n")
 
 
-def run(args: argparse.Namespace) -> tuple[list[str], int]:
-    """The bill's lines, and exit status 1 under --strict when a model matched
-    no entry; that is said on standard error too, where --json and --csv
-    leave it."""
+def run(args: argparse.Namespace) -> tuple[list[str], int, list[str]]:
+    """The bill's lines, exit status 1 under --strict when a model matched
+    no entry, and that fact for standard error (printed after the bill),
+    where --json and --csv leave it."""
     from quelm.cli import PROG
 
     result = bill(args.files, args.pricing, args.model)
@@ -461,8 +461,9 @@ def run(args: argparse.Namespace) -> tuple[list[str], int]:
         text = [as_csv(result)]
     else:
         text = render(result)
+    notes = []
     if result["unpriced"]:
-        print(f"{PROG} bill: {'error' if args.strict else 'warning'}: "
-              f"{len(result['unpriced'])} model(s) matched no entry of the price list and are "
-              "priced at $0: " + ", ".join(shown(m) for m in result["unpriced"]), file=sys.stderr)
-    return text, 1 if result["unpriced"] and args.strict else 0
+        notes.append(f"{PROG} bill: {'error' if args.strict else 'warning'}: "
+                     f"{len(result['unpriced'])} model(s) matched no entry of the price list "
+                     "and are priced at $0: " + ", ".join(shown(m) for m in result["unpriced"]))
+    return text, 1 if result["unpriced"] and args.strict else 0, notes

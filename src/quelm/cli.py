@@ -10,7 +10,8 @@
 Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
 told another source.  A command is one `add_parser` call in `build_parser`
 and one entry in `COMMANDS`: a function of the parsed arguments that returns
-the lines to print (or the lines and an exit status) or raises CommandError.
+the lines to print (or the lines and an exit status, and optionally the
+lines for standard error, printed after them) or raises CommandError.
 """
 
 from __future__ import annotations
@@ -116,7 +117,8 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-COMMANDS: dict[str, Callable[[argparse.Namespace], list[str] | tuple[list[str], int]]] = {
+Result = list[str] | tuple[list[str], int] | tuple[list[str], int, list[str]]
+COMMANDS: dict[str, Callable[[argparse.Namespace], Result]] = {
     "inspect": lambda a: _inspect.run(a.source, a.explain, a.json),
     "estimate": lambda a: _estimate.run(a.pricing, a.model, a.prompt_tokens,
                                         a.completion_tokens, a.json),
@@ -165,8 +167,12 @@ def main(argv: list[str] | None = None) -> int:
             sys.stdout.flush()
             print(f"{name}: error: {exc}", file=sys.stderr)
             return exc.status
-        lines, status = result if isinstance(result, tuple) else (result, 0)
-        return _print(lines) or status
+        lines, status, *notes = result if isinstance(result, tuple) else (result, 0)
+        printed = _print(lines)
+        for note in notes[0] if notes else ():
+            # Warnings follow the output, as a reader expects them at its end.
+            print(note, file=sys.stderr)
+        return printed or status
     except KeyboardInterrupt:
         # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
         return 130

@@ -257,7 +257,7 @@ def test_interrupt_exits_130_without_a_traceback(tmp_path):
 
 @pytest.mark.parametrize("model, hint", [
     ("clade-sonet", "closest names: 'claude-sonnet-4'"),
-    ("zzz", "'python -m quelm inspect pricing_table.md' lists its 14 names"),
+    ("zzz", "python -m quelm inspect pricing_table.md lists its 14 names"),
 ])
 def test_estimate_unknown_model(here, model, hint):
     out = quelm(*ESTIMATE, "--model", model, cwd=here)
@@ -265,6 +265,15 @@ def test_estimate_unknown_model(here, model, hint):
     assert out.stderr == (
         f"python -m quelm estimate: error: no entry of the price list 'pricing_table.md' matches "
         f"model {model!r}, neither exactly nor by the substring rule; {hint}\n")
+
+
+def test_estimate_unknown_model_hint_is_quoted_and_escaped(here):
+    # The suggested command names the source as a shell word, and a source
+    # holding a control character cannot reach the terminal raw.
+    (here / "pricing_table.md").rename(here / "my\x1b[2J list.md")
+    out = quelm(*ESTIMATE[:-2], "--pricing", "my\x1b[2J list.md", "--model", "zzz", cwd=here)
+    assert out.returncode == 1 and "\x1b" not in out.stderr
+    assert out.stderr.endswith("; python -m quelm inspect 'my\\x1b[2J list.md' lists its 14 names\n")
 
 
 def test_estimate_on_a_list_without_prices(tmp_path):

@@ -9,10 +9,12 @@ very table it gets (the cached `_parse_pricing` of the same source).
 from __future__ import annotations
 
 import difflib
+import shlex
 from types import SimpleNamespace
 
 from quelm import _explain, genai_pricing
 from quelm._terminal import CommandError, count, dollars, load, shown, shown_name, strict_json
+
 
 def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
     text = (f"no entry of the price list {source!r} matches model {model!r}, "
@@ -23,8 +25,9 @@ def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
     close = difflib.get_close_matches(key, names, n=5, cutoff=0.5)
     if close:
         return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
-    return CommandError(text + f"; 'python -m quelm inspect {source}' lists its "
-                        f"{len(pricing)} names")
+    # A command to paste: the source quoted for the shell, then made safe to print.
+    command = shown(f"python -m quelm inspect {shlex.quote(source)}")
+    return CommandError(text + f"; {command} lists its {len(pricing)} names")
 
 
 def costs_from(source: str, model: str, usage: dict) -> dict:

@@ -73,6 +73,13 @@ def summary(found):
     ("claude-3-haiku: prompt $0.25 per million tokens, completion $1.25 per million tokens\n"
      "gpt-4: prompt $0.03 per 1,000 tokens, completion $0.06 per 1,000 tokens\n",
      [(2, "error", "unit not read")], "/ 1K tokens"),
+    # Numbers the parser reads as another number.
+    (HEAD + "| o3 | 2e-6 | $8 |\n", [(3, "error", "number misread")], "no exponent"),
+    (HEAD + "| o3 | $2 | -$8 |\n", [(3, "error", "number misread")], "no sign"),
+    (HEAD + "| o3 | $2 | $8.00.1 |\n", [(3, "error", "number misread")], "'$"),
+    (HEAD + "| o3 | $2,5 | $8 |\n", [(3, "error", "number misread")], "three digits"),
+    ("o3: prompt 2.00 per 1K tokens, completion 8.00 per 1K tokens\n",
+     [(1, "error", "number misread"), (1, "error", "number misread")], "'$"),
     # Implausible prices.
     (HEAD + "| o1 | $2,500 | $10,000 |\n", [(3, "warning", "implausible price")], "unit"),
     (HEAD + "| o1 | $0.0005 | $0.002 |\n", [(3, "warning", "implausible price")], "unit"),
@@ -105,7 +112,9 @@ def test_each_kind_of_finding(tmp_path, document, expected, fix):
     "## Prices per 1M tokens\n\n| Model | Prompt | Completion |\n|---|---|---|\n| o3 | $2 | $8 |\n",
     "gemini-2.5-pro: prompt $1.25 / 1M tokens, completion $10.00 / 1M tokens\n"
     "claude-sonnet-4 - prompt: $0.003/1K, completion: $0.015/1K\n"
-    "Note: prices change often; check the provider's page.\n",
+    "Note: prices change often; check the provider's page.\n"
+    "o3: prompt (per 1M): $2, completion (per 1M): $8\n"
+    "gpt-4.1 - prompt $200 / 1M tokens, completion $1,000 / 1M tokens\n",
 ])
 def test_sound_documents_give_no_findings(tmp_path, document):
     assert findings(tmp_path, document) == []

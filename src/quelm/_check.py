@@ -6,9 +6,9 @@ document is not.  This reads the parser's own report of every line
 (`_explain.match_model`, `_explain.first_contained`), and points out the
 entries whose estimates are wrong (errors) or may be (warnings): names that no
 request looks like, an empty name, earlier names that capture a later name's
-variants, columns and cells that hold no prices, units the parser does not
-read, implausible prices, replaced entries and price-like lines that stored
-nothing.  Exit status: 0 without errors, 1 with any, 2 when the source cannot
+variants, columns and cells that hold no prices, numbers the parser reads
+as other numbers, units the parser does not read, implausible prices,
+replaced entries and price-like lines that stored nothing.  Exit status: 0 without errors, 1 with any, 2 when the source cannot
 be read.
 """
 
@@ -84,7 +84,9 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
         description="Read a price list as the module does and report, line by line, what "
         "makes estimates wrong (error) or may (warning): names that are no model id, the "
         "empty name, earlier names that capture a later name's variants, columns and cells "
-        "that hold no prices, units the parser does not read, implausible prices, replaced "
+        "that hold no prices, numbers read as other numbers (an exponent, a sign, a second "
+        "point, a comma that separates no thousands, a free-text price taken from another "
+        "number), units the parser does not read, implausible prices, replaced "
         "entries, and lines that look like prices but stored nothing.  Exit status 0 without "
         "errors, 1 with any, 2 when the source cannot be read.")
     parser.add_argument("source", metavar="SOURCE", nargs="?", default=None,
@@ -143,6 +145,51 @@ def not_a_price(cell: str) -> Optional[str]:
     if any(c.isdecimal() for c in cell) and _LIMIT_WORDS.search(cell):
         return "a context length or token limit"
     return None
+
+
+# The number the parser takes from a price text: the first run of digits
+# and commas with at most one point; no sign, no exponent.
+_NUMBER = re.compile(r"\$?([\d,]*\.?\d+)")
+# What a free-text line's price is read from, after its label.
+_LABELLED = {side: re.compile(side + r"[^$]*\$?([\d,]*\.?\d+[^,]*)", re.IGNORECASE)
+             for side in ("prompt", "completion")}
+# The first number a person reads after a label, passing over the "1" of
+# a unit such as "(per 1M)".
+_FIRST_NUMBER = re.compile(r"[\d,]*\.?\d+(?!\s*[kKmM]\b)")
+
+
+def misread_number(text: str) -> Optional[str]:
+    """Why the number that the parser takes from a price text is not the
+    number written there, if it plainly is not."""
+    m = _NUMBER.search(text)
+    if m is None:
+        return None
+    number, before, after = m.group(1), text[:m.start()], text[m.end():]
+    if re.match(r"[eE][-+]?\d", after):
+        return f"the parser reads no exponent: it takes {number!r} and drops the rest"
+    if re.match(r"\.\d", after):
+        return f"the number has a second point: the parser takes {number!r} and drops the rest"
+    if re.search(r"(?:^|[^\w.])[-\u2212]\s*\$?\s*$", before):
+        return f"the parser reads no sign: the negative price is stored as {number!r}"
+    if re.search(r",(?!\d{3}(?!\d))", number):
+        return (f"the parser drops every comma, so {number!r} is read as "
+                f"{number.replace(',', '')!r}: a comma only separates groups of three digits")
+    return None
+
+
+def free_text_misread(rest: str, side: str) -> Optional[str]:
+    """Why a free-text line's price for `side` is not the number written
+    after its label, if it plainly is not; `rest` is the line after the
+    model name."""
+    m = _LABELLED[side].search(rest)
+    if m is None:
+        return None
+    first = _FIRST_NUMBER.search(rest, m.start() + len(side))
+    if first is not None and first.start() < m.start(1):
+        return (f"the {side} price is read from {m.group(1).strip()!r}, not from the number "
+                f"{first.group(0)!r} after {side!r}: the parser takes the number after the first "
+                "'$' that follows the label, else the last number of the line")
+    return misread_number(m.group(1))
 
 
 def per_tokens(count: float) -> str:
@@ -411,6 +458,11 @@ def table_findings(lines: list[dict]) -> list[dict]:
                         f"put the {which} price in the {nth} column and move {held} to a column "
                         "after the third"))
                     continue
+                wrong = misread_number(cell) if entry is not None else None
+                if wrong:
+                    out.append(_misread(r, entry, f"the {nth} cell {shown(repr(cell))}", which,
+                                        wrong))
+                    continue
                 applied = cell_scale(cell, r["units"][which])
                 said = [(p, c) for p, c in unit_phrases(cell) if c != applied]
                 if said and entry is not None:
@@ -537,6 +589,15 @@ def free_text_findings(lines: list[dict]) -> list[dict]:
     for r in lines:
         if r["kind"] != "free text" or r["outcome"] != "stored":
             continue
+        entry = entry_of(r["name"], *_rates(r))
+        head = re.match(r"[\w\-._/:@]+\s*[:\-]\s*", r["text"].strip())
+        rest = r["text"].strip()[head.end() if head else 0:]
+        wrong = [(side, why) for side in ("prompt", "completion")
+                 if (why := free_text_misread(rest, side))]
+        for side, why in wrong:
+            out.append(_misread(r, entry, f"the {side} price of the line", side, why))
+        if wrong:
+            continue
         if _CELL_PER_1K.search(r["text"]):
             continue
         for phrase, count in unit_phrases(r["text"]):
@@ -549,6 +610,15 @@ def free_text_findings(lines: list[dict]) -> list[dict]:
                     "write the unit as '/ 1K tokens' or '/ 1M tokens' after each price"))
                 break
     return out
+
+
+def _misread(report: dict, entry: dict, what: str, side: str, why: str) -> dict:
+    return finding(
+        report["line"], ERROR, "number misread", entry,
+        f"{what} is stored as {dollars(report[side + '_per_1M'])} per 1M tokens: "
+        f"{shown(why)}",
+        "write each price as '$' and a plain decimal number, e.g. '$0.0000015' or "
+        "'$1,250.50' (no sign, no exponent; commas only between groups of three digits)")
 
 
 def _free_text_form(report: dict) -> str:

@@ -230,3 +230,16 @@ def test_unreadable_input_is_one_error_line(tmp_path, capsys, args, message):
     code, out, err = bill(*[a.format(tmp=tmp_path) for a in args], capsys=capsys)
     assert code == 1 and out == ""
     assert err.splitlines()[-1].startswith("python -m quelm bill: error: " + message.format(tmp=tmp_path))
+
+
+@pytest.mark.parametrize("packed", [False, True])
+def test_a_byte_order_mark_does_not_lose_the_first_line(tmp_path, capsys, packed):
+    # A BOM begins the file only: the same mark inside a later line is no JSON.
+    call = json.dumps({"model": "gpt-4o", "usage": {"prompt_tokens": 10, "completion_tokens": 5}})
+    data = ("\ufeff" + call + "\r\n" + call + "\r\n" + "\ufeff" + call + "\n").encode("utf8")
+    path = tmp_path / ("run.jsonl.gz" if packed else "run.jsonl")
+    path.write_bytes(gzip.compress(data) if packed else data)
+    code, out, _ = bill(path, "--json", capsys=capsys)
+    result = json.loads(out)
+    assert code == 0 and result["total"]["calls"] == 2
+    assert result["skipped"] == {"not JSON": {"lines": 1, "first": [f"{path}:3"]}}

@@ -15,6 +15,7 @@ of the input.
 from __future__ import annotations
 
 import argparse
+import codecs
 import csv
 import gzip
 import io
@@ -293,7 +294,13 @@ def _batches(fh: BinaryIO, progress: Any, position: Any) -> Iterator[list[bytes]
     """The lines of `fh` (without their line feeds), a list per read."""
     done = 0
     pending: list[bytes] = []  # the start of a line that a read cut
+    first = True
     while chunk := fh.read(BATCH_BYTES):
+        if first and chunk.startswith(codecs.BOM_UTF8):
+            # Some Windows tools begin a UTF-8 file with a byte-order mark:
+            # it belongs to no line, and would make the first one no JSON.
+            chunk = chunk[len(codecs.BOM_UTF8):]
+        first = False
         lines = chunk.split(b"\n")
         if len(lines) == 1:
             pending.append(chunk)

@@ -80,6 +80,9 @@ def summary(found):
     (HEAD + "| o3 | $2,5 | $8 |\n", [(3, "error", "number misread")], "three digits"),
     ("o3: prompt 2.00 per 1K tokens, completion 8.00 per 1K tokens\n",
      [(1, "error", "number misread"), (1, "error", "number misread")], "'$"),
+    (HEAD + "| o3 | 1M: $2 | $8 |\n", [(3, "error", "number misread")], "'$"),
+    ("o3: $2 prompt, $8 completion\n", [(1, "error", "number misread")], "'$"),
+    ("o3: prompt n/a, completion $8\n", [(1, "error", "number misread")], "'$"),
     # Implausible prices.
     (HEAD + "| o1 | $2,500 | $10,000 |\n", [(3, "warning", "implausible price")], "unit"),
     (HEAD + "| o1 | $0.0005 | $0.002 |\n", [(3, "warning", "implausible price")], "unit"),

@@ -165,6 +165,10 @@ def misread_number(text: str) -> Optional[str]:
     if m is None:
         return None
     number, before, after = m.group(1), text[:m.start()], text[m.end():]
+    unit = re.match(r"\s*[kKmM]\b", after)
+    if unit and _NUMBER.search(after):
+        return (f"the parser takes the first number, the {number!r} of "
+                f"{number + after[:unit.end()]!r}, not the price after it")
     if re.match(r"[eE][-+]?\d", after):
         return f"the parser reads no exponent: it takes {number!r} and drops the rest"
     if re.match(r"\.\d", after):
@@ -184,6 +188,11 @@ def free_text_misread(rest: str, side: str) -> Optional[str]:
     m = _LABELLED[side].search(rest)
     if m is None:
         return None
+    other = "completion" if side == "prompt" else "prompt"
+    if other in rest[m.start() + len(side):m.end()].lower():
+        return (f"the {side} price is read from {m.group(1).strip()!r}, past the word {other!r}: "
+                f"the parser takes the number after the first '$' that follows {side!r}, "
+                "wherever it stands")
     first = _FIRST_NUMBER.search(rest, m.start() + len(side))
     if first is not None and first.start() < m.start(1):
         return (f"the {side} price is read from {m.group(1).strip()!r}, not from the number "

@@ -30,7 +30,7 @@ import msgspec
 from msgspec import UNSET
 
 import quelm
-from quelm import _estimate, _explain, genai_pricing
+from quelm import _estimate, genai_pricing
 from quelm._terminal import CommandError, count, describe, dollars, shown, shown_name, strict_json, table
 
 NOT_JSON = "not JSON"
@@ -369,12 +369,7 @@ def bill(files: list[str], source: str, model: Optional[str]) -> dict:
     rows = []
     for name, (calls, prompt, completion) in seen.models.items():
         usage = {"prompt_tokens": prompt, "completion_tokens": completion}
-        match = _explain.match_model(pricing, name.lower())
-        entry = None
-        if match is not None:
-            entry = {"name": match[0], "match": "exact" if match[2] else "substring",
-                     "prompt_per_1M": match[1].get("prompt_per_1M"),
-                     "completion_per_1M": match[1].get("completion_per_1M")}
+        entry = _estimate.matched_entry(pricing, name)
         costs = _estimate.costs_from(source, name, usage)
         rows.append({"model": name, "calls": calls, **usage, "entry": entry,
                      "costs": dict(costs)})

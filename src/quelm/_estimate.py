@@ -11,6 +11,7 @@ from __future__ import annotations
 import difflib
 import shlex
 from types import SimpleNamespace
+from typing import Optional
 
 from quelm import _explain, genai_pricing
 from quelm._terminal import CommandError, count, dollars, load, shown, shown_name, strict_json
@@ -42,21 +43,31 @@ def costs_from(source: str, model: str, usage: dict) -> dict:
         genai_pricing.PRICING_URL = previous
 
 
+def matched_entry(pricing: dict, model: str) -> Optional[dict]:
+    """The entry that `estimate_costs` prices `model` with, its name and how
+    it was matched; None when no entry matches."""
+    match = _explain.match_model(pricing, model.lower())
+    if match is None:
+        return None
+    name, rates, exact = match
+    return {"name": name, "match": "exact" if exact else "substring",
+            "prompt_per_1M": rates.get("prompt_per_1M"),
+            "completion_per_1M": rates.get("completion_per_1M")}
+
+
 def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int) -> dict:
     """The estimate of `estimate_costs` for the call, with the entry that
     priced it and how it was matched."""
     pricing = load(source)
-    key = model.lower()
-    match = _explain.match_model(pricing, key)
-    if match is None:
-        raise _no_match(model, key, pricing, source)
-    name, entry, exact = match
+    entry = matched_entry(pricing, model)
+    if entry is None:
+        raise _no_match(model, model.lower(), pricing, source)
     usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
     costs = costs_from(source, model, usage)
     return {
         "model": model,
         "pricing": source,
-        "entry": {"name": name, "match": "exact" if exact else "substring", **entry},
+        "entry": entry,
         "usage": usage,
         "estimated_costs": costs,
     }

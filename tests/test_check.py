@@ -38,6 +38,7 @@ def summary(found):
     (HEAD + "| claude 3 haiku | $0.25 | $1.25 |\n", [(3, "error", "bad name")],
      "'claude-3-haiku'"),
     (HEAD + "| gpt-4 (legacy) | $30 | $60 |\n", [(3, "error", "bad name")], "'gpt-4'"),
+    (HEAD + "| gpt-4o\x1b[0m\x07 | $2.50 | $10 |\n", [(3, "error", "bad name")], "'gpt-4o'"),
     # A header row the parser did not take for one, stored from its '1M's.
     ("| Provider | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n| o3 | $2 | $8 |\n",
      [(1, "error", "bad name")], "| Model |"),

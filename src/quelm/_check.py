@@ -225,7 +225,11 @@ def clean_name(name: str) -> tuple[list[str], str]:
     if _PLAIN_ID.fullmatch(name) and "__" not in name and name not in HEADER_WORDS:
         return [], name
     problems = []
-    cleaned = name
+    # Terminal escape sequences whole, then any other control character.
+    cleaned = "".join(c for c in re.sub(r"\x1b\[[0-9;?]*[ -/]*[@-~]", "", name)
+                      if c.isprintable() or c.isspace())
+    if cleaned != name:
+        problems.append("control characters")
     link = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", cleaned)
     if link != cleaned:
         problems.append("a Markdown link")

@@ -307,6 +307,8 @@ def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complain
     (["inspect", "a.md", "\x1b[2J"], "unrecognized arguments: \\x1b[2J"),
     (["--model", "o3", "inspect", "x.md"], "--pricing and --model before 'inspect'"),
     (["price"], "invalid choice: 'price'"),
+    (["estimate", "--model", " ", "--prompt-tokens", "1", "--completion-tokens", "1"],
+     "argument --model: a model name cannot be empty"),
 ])
 def test_usage_errors(tmp_path, args, complaint):
     out = quelm(*args, cwd=tmp_path)

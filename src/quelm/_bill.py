@@ -31,7 +31,8 @@ from msgspec import UNSET
 
 import quelm
 from quelm import _estimate, genai_pricing
-from quelm._terminal import CommandError, count, describe, dollars, shown, shown_name, strict_json, table
+from quelm._terminal import (CommandError, count, describe, dollars, model_name, shown, shown_name,
+                             strict_json, table)
 
 NOT_JSON = "not JSON"
 NO_MODEL = "no model"
@@ -69,20 +70,13 @@ def add_parser(commands: Any) -> None:
     bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
                       help="price list to read, a local Markdown file or a web address "
                       "(default: the price list shipped with quelm)")
-    bill.add_argument("--model", metavar="NAME", type=_model_name,
+    bill.add_argument("--model", metavar="NAME", type=model_name,
                       help="bill every line as this model, whatever the line names")
     output = bill.add_mutually_exclusive_group()
     output.add_argument("--json", action="store_true", help="print JSON")
     output.add_argument("--csv", action="store_true", help="print CSV")
     bill.add_argument("--strict", action="store_true",
                       help="exit with 1 when a model matched no entry of the price list")
-
-
-def _model_name(text: str) -> str:
-    # An empty name would match the first entry of any price list.
-    if not text or text.isspace():
-        raise argparse.ArgumentTypeError("a model name cannot be empty")
-    return text
 
 
 # -- reading one line ------------------------------------------------------

@@ -3,6 +3,7 @@ dollar amounts, aligned columns and strict JSON."""
 
 from __future__ import annotations
 
+import argparse
 import contextlib
 import json
 import logging
@@ -60,6 +61,14 @@ def load(source: str) -> dict:
         pricing = genai_pricing._parse_pricing(source)
     check_readable(source, pricing)
     return pricing
+
+
+def model_name(text: str) -> str:
+    """A --model argument: an empty name would match the first entry of any
+    price list (it is contained in every name), so it is refused."""
+    if not text or text.isspace():
+        raise argparse.ArgumentTypeError("a model name cannot be empty")
+    return text
 
 
 def run_quietly(call: Any, *args: Any) -> Any:

@@ -23,7 +23,7 @@ import textwrap
 from typing import Callable, NoReturn
 
 from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _inspect, genai_pricing
-from quelm._terminal import CommandError, load, run_quietly, shown
+from quelm._terminal import CommandError, load, model_name, run_quietly, shown
 
 PROG = "python -m quelm"
 SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
@@ -104,7 +104,8 @@ def build_parser() -> argparse.ArgumentParser:
         description="Estimate the cost of one call with the module's estimate_costs, and say "
         "which table entry priced it (the exact name, or the first table name that contains "
         "the model name or is contained in it).")
-    estimate.add_argument("--model", required=True, metavar="NAME", help="model name")
+    estimate.add_argument("--model", required=True, metavar="NAME", type=model_name,
+                          help="model name")
     estimate.add_argument("--prompt-tokens", required=True, type=token_count, metavar="N",
                           help="prompt (input) tokens of the call")
     estimate.add_argument("--completion-tokens", required=True, type=token_count, metavar="N",

@@ -1,5 +1,6 @@
-"""``python -m quelm``: the exercise estimate, ``inspect`` and ``estimate``
-(see quelm/cli.py, or ``python -m quelm --help``)."""
+"""``python -m quelm``: the exercise estimate and the commands ``inspect``,
+``estimate``, ``check`` and ``bill`` (see quelm/cli.py, or
+``python -m quelm --help``)."""
 
 from __future__ import annotations
 

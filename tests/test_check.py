@@ -118,6 +118,7 @@ def test_each_kind_of_finding(tmp_path, document, expected, fix):
     "claude-sonnet-4 - prompt: $0.003/1K, completion: $0.015/1K\n"
     "Note: prices change often; check the provider's page.\n"
     "o3: prompt (per 1M): $2, completion (per 1M): $8\n"
+    "o1: prompt (up to 200k tokens) $15, completion $60\n"
     "gpt-4.1 - prompt $200 / 1M tokens, completion $1,000 / 1M tokens\n",
 ])
 def test_sound_documents_give_no_findings(tmp_path, document):

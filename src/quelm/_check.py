@@ -155,7 +155,7 @@ _LABELLED = {side: re.compile(side + r"[^$]*\$?([\d,]*\.?\d+[^,]*)", re.IGNORECA
              for side in ("prompt", "completion")}
 # The first number a person reads after a label, passing over the "1" of
 # a unit such as "(per 1M)".
-_FIRST_NUMBER = re.compile(r"[\d,]*\.?\d+(?!\s*[kKmM]\b)")
+_FIRST_NUMBER = re.compile(r"(?<![\d.,])[\d,]*\.?\d+(?![\d.,]|\s*[kKmM]\b)")
 
 
 def misread_number(text: str) -> Optional[str]:

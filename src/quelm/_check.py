@@ -21,8 +21,8 @@ import textwrap
 from typing import Any, Iterable, Optional
 
 import quelm
-from quelm import _explain, _inspect, genai_pricing
-from quelm._terminal import dollars, shown, shown_name, strict_json, unreadable
+from quelm import _explain, _inspect
+from quelm._terminal import dollars, shown, shown_name, strict_json
 
 PROG = "python -m quelm check"
 
@@ -712,10 +712,7 @@ def run(args: argparse.Namespace) -> tuple[list[str], int]:
     """The report's lines, and exit status 1 when it holds an error (2, as a
     CommandError, when the source cannot be read)."""
     source = args.source if args.source is not None else quelm.BUNDLED_PRICING
-    try:
-        pricing, lines = _explain.explain(genai_pricing, source)
-    except Exception as exc:
-        raise unreadable(source, exc, status=2) from exc
+    pricing, lines = _inspect.read(source, status=2)
     found = check(pricing, lines)
     text = [as_json(source, pricing, found)] if args.json else render(source, pricing, found)
     return text, 1 if summary(found)[0] else 0

@@ -15,13 +15,13 @@ from quelm import _explain, genai_pricing
 from quelm._terminal import dollars, shown, shown_name, strict_json, table, unreadable
 
 
-def read(source: str) -> tuple[dict, list[dict]]:
+def read(source: str, status: int = 1) -> tuple[dict, list[dict]]:
     """The table and line reports of `source`; an unreadable source is a
-    CommandError."""
+    CommandError exiting with `status`."""
     try:
         return _explain.explain(genai_pricing, source)
     except Exception as exc:
-        raise unreadable(source, exc) from exc
+        raise unreadable(source, exc, status) from exc
 
 
 def entries(pricing: dict, lines: list[dict]) -> list[dict]:

@@ -92,9 +92,12 @@ def summary(found):
     (HEAD + "| o3 | $10 | $40 |\n| o3 | $2 | $8 |\n", [(4, "warning", "replaced")], "delete"),
     # Lines that look like prices but stored nothing, with the free-text form.
     ("- o4-mini: prompt $1.10 / 1M tokens, completion $4.40 / 1M tokens\n",
-     [(1, "warning", "stored nothing")],
+     [(0, "error", "no prices"), (1, "warning", "stored nothing")],
      "'o4-mini: prompt $1.10 / 1M tokens, completion $4.40 / 1M tokens'"),
-    ("| o3 | $2 |\n", [(1, "warning", "stored nothing")], "'o3: prompt $2 / 1M tokens"),
+    ("| o3 | $2 |\n", [(0, "error", "no prices"), (1, "warning", "stored nothing")],
+     "'o3: prompt $2 / 1M tokens"),
+    # A document that stores nothing at all: every estimate is 0.
+    ("<html><body>Prices</body></html>\n", [(0, "error", "no prices")], "raw file"),
 ])
 def test_each_kind_of_finding(tmp_path, document, expected, fix):
     found = findings(tmp_path, document)
@@ -102,7 +105,7 @@ def test_each_kind_of_finding(tmp_path, document, expected, fix):
     assert fix in found[-1]["fix"]
     for f in found:
         assert f["problem"] and f["fix"]
-        if f["kind"] != "stored nothing":
+        if f["entry"] is not None:
             assert f["entry"]["name"] in gp._parse_pricing.__wrapped__(str(tmp_path / "prices.md"))
 
 
@@ -185,6 +188,7 @@ def check_command(*args, cwd):
     (HEAD + "| o3 | $2 | $8 |\n", 0),
     (HEAD + "| o3 | $10 | $40 |\n| o3 | $2 | $8 |\n", 0),   # a warning only
     (HEAD + "| `o3` | $2 | $8 |\n", 1),
+    ("", 1),   # nothing to price with
 ])
 def test_exit_status_and_json(tmp_path, document, status):
     (tmp_path / "prices.md").write_text(document, encoding="utf8")
@@ -195,9 +199,11 @@ def test_exit_status_and_json(tmp_path, document, status):
     result = json.loads(as_json.stdout)
     assert (result["errors"] > 0) == (status == 1)
     # The text gives the same findings, one block each.
-    assert out.stdout.count("\nline ") == len(result["findings"])
+    blocks = re.findall(r"^(?:line \d+|document): \w+: ", out.stdout, re.M)
+    assert len(blocks) == len(result["findings"])
     for f in result["findings"]:
-        assert f"line {f['line']}: {f['severity']}: {f['kind']}" in out.stdout
+        where = f"line {f['line']}" if f["line"] else "document"
+        assert f"{where}: {f['severity']}: {f['kind']}" in out.stdout
 
 
 @pytest.mark.parametrize("source, reason", [

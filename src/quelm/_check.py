@@ -82,7 +82,8 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
     parser = commands.add_parser(
         "check", prog=PROG, help="point out what in a price list makes estimates wrong",
         description="Read a price list as the module does and report, line by line, what "
-        "makes estimates wrong (error) or may (warning): names that are no model id, the "
+        "makes estimates wrong (error) or may (warning): a document that stores no entry, "
+        "names that are no model id, the "
         "empty name, earlier names that capture a later name's variants, columns and cells "
         "that hold no prices, numbers read as other numbers (an exponent, a sign, a second "
         "point, a comma that separates no thousands, a free-text price taken from another "
@@ -662,13 +663,22 @@ def nothing_findings(lines: list[dict]) -> list[dict]:
 
 
 def check(pricing: dict, lines: list[dict]) -> list[dict]:
-    """Every finding about a parse, in line order."""
+    """Every finding about a parse, in line order; one about the whole
+    document (line 0) first."""
     rows = _inspect.entries(pricing, lines)
     found = (name_findings(rows) + shadow_findings(pricing, rows, lines) + replaced_findings(lines)
              + table_findings(lines) + free_text_findings(lines) + nothing_findings(lines))
     flagged = {f["line"] for f in found if f["severity"] == ERROR}
     flagged |= {n for f in found if f["severity"] == ERROR for n in f["lines"]}
     found += plausibility_findings(rows, flagged)
+    if not pricing:
+        # Nothing to price with: every estimate from this source is zero.
+        found.append(finding(
+            0, ERROR, "no prices", None,
+            "the document stores no entry, so no model matches and every estimate from it is "
+            "0; this is what a page around the list (HTML) or the wrong file gives",
+            "name the Markdown price list itself (for a web page, its raw file), with a table "
+            "whose header row has a model, a prompt and a completion column"))
     found.sort(key=lambda f: (f["line"], f["severity"] != ERROR))
     return found
 
@@ -693,7 +703,8 @@ def render(source: str, pricing: dict, found: list[dict]) -> list[str]:
            f"{errors} error{'' if errors == 1 else 's'}, "
            f"{warnings} warning{'' if warnings == 1 else 's'}"]
     for f in found:
-        out += ["", f"line {f['line']}: {f['severity']}: {f['kind']}"]
+        where = f"line {f['line']}" if f["line"] else "document"
+        out += ["", f"{where}: {f['severity']}: {f['kind']}"]
         for label, text in (("entry", _entry_text(f["entry"])), ("problem", f["problem"]),
                             ("fix", f["fix"])):
             out += textwrap.wrap(text, WIDTH, initial_indent=f"  {label:<8} ",

@@ -4,12 +4,13 @@ The parser reads only documents written to its rules and says nothing when a
 document is not.  This reads the parser's own report of every line
 (`_explain.explain`, the code `_parse_pricing` runs) and the module's lookup
 (`_explain.match_model`, `_explain.first_contained`), and points out the
-entries whose estimates are wrong (errors) or may be (warnings): names that no
-request looks like, an empty name, earlier names that capture a later name's
-variants, columns and cells that hold no prices, numbers the parser reads
-as other numbers, units the parser does not read, implausible prices,
-replaced entries and price-like lines that stored nothing.  Exit status: 0 without errors, 1 with any, 2 when the source cannot
-be read.
+entries whose estimates are wrong (errors) or may be (warnings): a document
+that stores nothing, names that no request looks like, an empty name,
+earlier names that capture a later name's variants, columns and cells that
+hold no prices, numbers the parser reads as other numbers, units the parser
+does not read, implausible prices, replaced entries and price-like lines
+that stored nothing.  Exit status: 0 without errors, 1 with any, 2 when the
+source cannot be read.
 """
 
 from __future__ import annotations

@@ -39,6 +39,15 @@ def example_table():
     return gp._parse_pricing.__wrapped__(str(EXAMPLE))
 
 
+def test_exercise_with_a_model_no_entry_matches_fails(here):
+    # Its zero estimate is printed, then said to be no price at all.
+    out = quelm("--pricing", "pricing_table.md", "--model", "zzz", cwd=here)
+    assert out.returncode == 1
+    assert "'total_cost': 0.0" in out.stdout
+    assert out.stderr.startswith("python -m quelm: error: no entry of the price list "
+                                 "'pricing_table.md' matches model 'zzz'")
+
+
 @pytest.mark.parametrize("args, model", [([], None), (["--model", "GPT-4o"], "GPT-4o")])
 def test_without_command_runs_the_exercise(here, monkeypatch, args, model):
     out = quelm("--pricing", "pricing_table.md", *args, cwd=here)

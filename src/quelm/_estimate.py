@@ -17,7 +17,7 @@ from quelm import _explain, genai_pricing
 from quelm._terminal import CommandError, count, dollars, load, shown, shown_name, strict_json
 
 
-def _no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
+def no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
     text = (f"no entry of the price list {source!r} matches model {model!r}, "
             "neither exactly nor by the substring rule")
     if not pricing:
@@ -61,7 +61,7 @@ def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int
     pricing = load(source)
     entry = matched_entry(pricing, model)
     if entry is None:
-        raise _no_match(model, model.lower(), pricing, source)
+        raise no_match(model, model.lower(), pricing, source)
     usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
     costs = costs_from(source, model, usage)
     return {

@@ -22,7 +22,7 @@ import sys
 import textwrap
 from typing import Callable, NoReturn
 
-from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _inspect, genai_pricing
+from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _explain, _inspect, genai_pricing
 from quelm._terminal import CommandError, load, model_name, run_quietly, shown
 
 PROG = "python -m quelm"
@@ -130,12 +130,16 @@ COMMANDS: dict[str, Callable[[argparse.Namespace], Result]] = {
 
 def exercise(args: argparse.Namespace) -> None:
     """The module's exercise on the chosen list; its line is printed even
-    when the list cannot be read (a zero estimate), and the error follows."""
+    when the list cannot be read or no entry matches the model (a zero
+    estimate), and the error follows."""
     source = args.exercise_pricing if args.exercise_pricing is not None else BUNDLED_PRICING
     genai_pricing.PRICING_URL = source
     run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
     sys.stdout.flush()
-    load(source)  # the table the exercise used, cached: raises if it was unreadable
+    pricing = load(source)  # the table the exercise used, cached: raises if it was unreadable
+    model = args.exercise_model or "gpt-4.1"  # the exercise's own default for no name
+    if _explain.match_model(pricing, model.lower()) is None:
+        raise _estimate.no_match(model, model.lower(), pricing, source)
 
 
 def _print(lines: list[str]) -> int:

@@ -59,8 +59,17 @@ def test_exceptions_are_still_needed():
         assert name in table and _explain.match_model(table, key)[0] == chosen
 
 
-def test_dated_request_gets_the_specific_price():
+@pytest.mark.parametrize("request_name, family", [
+    ("gpt-4o-mini-2024-07-18", "gpt-4o-mini"),
+    ("openai/gpt-4o", "gpt-4o"),
+    ("gpt-4.1-2025-04-14", "gpt-4.1"),
+    # Dated names as the API reports them in responses.
+    ("claude-sonnet-4-20250514", "claude-sonnet-4-0"),
+    ("claude-3-5-haiku-20241022", "claude-3-5-haiku-latest"),
+    ("claude-3-7-sonnet-20250219", "claude-3-7-sonnet-latest"),
+])
+def test_dated_request_gets_the_specific_price(request_name, family):
     table = bundled()
-    assert _explain.match_model(table, "gpt-4o-mini-2024-07-18")[0] == "gpt-4o-mini"
-    assert _explain.match_model(table, "openai/gpt-4o")[0] == "gpt-4o"
-    assert _explain.match_model(table, "gpt-4.1-2025-04-14")[0] == "gpt-4.1"
+    # The entry chosen may be the dated name itself or an alias: what counts
+    # is the family's price (gpt-4o's, say, is 16.7 times gpt-4o-mini's).
+    assert _explain.match_model(table, request_name)[1] == table[family]

@@ -18,6 +18,12 @@ deprecated or that their makers have retired, models without both a
 prompt and a completion token price (embeddings, speech, per-request
 products), and entries that are match patterns rather than API names.
 
+Besides each model's own id, its other names are listed at its price: the
+exact names the data matches (dated snapshots such as
+claude-opus-4-20250514, aliases such as claude-sonnet-4), and a family
+name that the id extends (claude-3-5-haiku for claude-3-5-haiku-latest), so
+that the dated names an API reports in its responses find their price.
+
 Order: the lookup takes the first table name that a requested name
 contains, so a name is written before every listed name that it contains
 (gpt-4o-mini before gpt-4o before gpt-4); ties go alphabetically.  The
@@ -134,6 +140,26 @@ def order(names: Iterable[str]) -> list[str]:
     return out
 
 
+def names_of(model: object, types: object) -> list[str]:
+    """The model's id, then the other names its match clauses give: exact
+    names, and prefixes that the id extends by a hyphen (a family name)."""
+    out = [model.id]
+    clauses = [model.match]
+    while clauses:
+        clause = clauses.pop(0)
+        if isinstance(clause, types.ClauseOr):
+            clauses[:0] = clause.or_
+        elif isinstance(clause, types.ClauseEquals):
+            out.append(clause.equals)
+        elif (isinstance(clause, types.ClauseStartsWith)
+              and model.id.startswith(clause.starts_with + "-")):
+            out.append(clause.starts_with)
+    # Left out: a router's "maker/name" form, and a version number respelt
+    # with a hyphen (gpt-5-1 for gpt-5.1), which no API takes.
+    respelt = {re.sub(r"(?<=\d)\.(?=\d)", "-", n) for n in out if "." in n}
+    return [n for i, n in enumerate(out) if i == 0 or ("/" not in n and n not in respelt)]
+
+
 def collect(providers: list, day: datetime.date, types: object) -> list[tuple[str, list]]:
     by_id = {p.id: p for p in providers}
     seen: set[str] = set()
@@ -141,18 +167,22 @@ def collect(providers: list, day: datetime.date, types: object) -> list[tuple[st
     for provider_id, heading, own in MAKERS:
         rows = {}
         for model in by_id[provider_id].models:
-            name = model.id
-            if (not own(name) or model.deprecated or name in RETIRED or name in NOT_API_NAMES
-                    or NOT_TEXT.search(name) or not API_NAME.fullmatch(name)
-                    or "ft:" in name or ".ft-" in name or name.lower() in seen):
+            if (not own(model.id) or model.deprecated or model.id in RETIRED
+                    or model.id in NOT_API_NAMES or NOT_TEXT.search(model.id)
+                    or "ft:" in model.id or ".ft-" in model.id):
                 continue
             prices = current(model, day, types)
             prompt = base(getattr(prices, "input_mtok", None))
             completion = base(getattr(prices, "output_mtok", None))
             if prompt is None or completion is None:
                 continue
-            seen.add(name.lower())
-            rows[name] = (prompt, completion)
+            for name in names_of(model, types):
+                if (name in RETIRED or name in NOT_API_NAMES or NOT_TEXT.search(name)
+                        or not API_NAME.fullmatch(name) or "ft:" in name or ".ft-" in name
+                        or name.lower() in seen):
+                    continue
+                seen.add(name.lower())
+                rows[name] = (prompt, completion)
         tables.append((heading, [(n, *rows[n]) for n in order(rows)]))
     return tables
 

@@ -80,7 +80,6 @@ void version_warning() {
 }
 
 void execute(Borrowed module) {
-    names::init();
     ready_function_type();
     version_warning();
     Borrowed ns = PyModule_GetDict(module.get());
@@ -97,7 +96,7 @@ void execute(Borrowed module) {
 
     for (const FunctionSpec& s : kBeforeCache) define(module, ns, s);
 
-    Ref lru_cache = getattr(global(module, interned("functools")), interned("lru_cache"));
+    Ref lru_cache = getattr(global(module, names::functools), names::lru_cache);
     Ref kwargs = Ref::steal(Py_BuildValue("{s:i}", "maxsize", 8));
     Ref no_args = Ref::steal(PyTuple_New(0));
     Ref decorator = Ref::steal(PyObject_Call(lru_cache.get(), no_args.get(), kwargs.get()));
@@ -126,7 +125,8 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
             throw PyError{};
         }
         if (the_module) return the_module;
-        Ref name = getattr(spec, interned("name"));
+        names::init();
+        Ref name = getattr(spec, names::name);
         Ref module = Ref::steal(PyModule_NewObject(name.get()));
         the_module = module;
         return module;
@@ -135,13 +135,12 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
 
 int module_exec(PyObject* module) {
     if (executed) return 0;
-    try {
-        execute(module);
+    if (Ref::steal_maybe(boundary([&] {
+            execute(module);
+            return Ref::none();
+        }))) {
         executed = true;
         return 0;
-    } catch (const PyError&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     }
     // A failed load discards the module object; a later import starts afresh.
     the_module = Ref();

@@ -57,7 +57,9 @@ public:
 
     // Takes over a new reference returned by the C API; NULL means failure.
     static Ref steal(PyObject* p) { return Ref(check(p)); }
-    // Takes over a reference that may legitimately be NULL (no error set).
+    // Takes over a result that may be NULL without throwing: the caller
+    // tests the Ref and deals with whatever a NULL means there (an error
+    // left set to inspect or clear, or, for PyIter_Next, perhaps the end).
     static Ref steal_maybe(PyObject* p) { return Ref(p); }
     // Adds a reference to a borrowed pointer (NULL allowed).
     static Ref borrow(PyObject* p) {

@@ -16,8 +16,11 @@ namespace quelm {
 
 using Body = Ref (*)(Borrowed module, PyObject* const* args);
 
-// Interned strings, created once when the module is first executed.  They
-// live as long as the process, like the one module object itself.
+// Interned strings, created once when a module of the package is first
+// executed.  They live as long as the process, like the one module object
+// itself.  Every name the C++ code looks up or builds from a fixed text is
+// here: QUELM_NAMES lists identifiers spelled as they read, QUELM_TEXTS other
+// fixed texts under a C++ name.
 namespace names {
 #define QUELM_NAMES(X)                                                            \
     X(PRICING_URL) X(_parse_pricing) X(logger) X(logging) X(estimate_costs)      \
@@ -27,12 +30,21 @@ namespace names {
     X(total_cost) X(usage) X(usage_metadata) X(input_tokens) X(output_tokens)    \
     X(prompt_token_count) X(candidates_token_count) X(estimated_costs)           \
     X(encoding_for_model) X(get_encoding) X(encode) X(tiktoken) X(read)          \
-    X(decode) X(lower) X(urlopen) X(Request) X(_approx_token_count)                \
-    X(_count_openai_tokens) X(_usage_dict)
-#define QUELM_DECLARE(n) extern PyObject* n;
+    X(decode) X(lower) X(urlopen) X(Request) X(_approx_token_count)              \
+    X(_count_openai_tokens) X(_usage_dict) X(items) X(types) X(SimpleNamespace)  \
+    X(print) X(open) X(close) X(functools) X(lru_cache) X(name) X(Logger)        \
+    X(isEnabledFor) X(disabled) X(_cache) X(DEBUG) X(o200k_base) X(cl100k_base)  \
+    X(__enter__) X(__exit__)
+#define QUELM_TEXTS(Y)                                                            \
+    Y(debug_opening, "Estimating costs for model '")                             \
+    Y(debug_middle, "' using pricing entry: ")
+#define QUELM_DECLARE(n, ...) extern PyObject* n;
 QUELM_NAMES(QUELM_DECLARE)
+QUELM_TEXTS(QUELM_DECLARE)
 #undef QUELM_DECLARE
-void init();  // idempotent
+// Creates every name; raises (PyError) when one cannot be made, and a later
+// call completes the table.  Idempotent once it has succeeded.
+void init();
 }  // namespace names
 
 // Looks `name` up the way module-level code does: the module's namespace,

@@ -166,3 +166,17 @@ def test_fallback_paths_do_not_leak(monkeypatch, with_tiktoken, allocated_blocks
     run(50)
     base = run(1)
     assert run(2000) - base < 100
+
+
+def test_nothing_outlives_the_cache_clear(tmp_path, monkeypatch):
+    path = tmp_path / "prices.md"
+    path.write_text(DOC, encoding="utf8")
+    monkeypatch.setattr(gp, "PRICING_URL", str(path))
+    monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "disabled", True)
+    gp.clear_pricing_cache()
+    entry = gp._parse_pricing(str(path))["gpt-4o"]
+    held = sys.getrefcount(entry)  # the cached table's and this frame's
+    gp.estimate_costs(SimpleNamespace(model="gpt-4o"), {"prompt_tokens": 1})
+    gp.estimate_costs(SimpleNamespace(model="GPT-4o"), {"prompt_tokens": 1})
+    gp.clear_pricing_cache()
+    assert sys.getrefcount(entry) == held - 1

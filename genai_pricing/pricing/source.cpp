@@ -68,9 +68,9 @@ Ref without_bom(Ref text) {
 
 // A special method looked up on the type and bound to `obj`, as the `with`
 // statement does; a null Ref when the type has none.
-Ref special_method(Borrowed obj, const char* name) {
+Ref special_method(Borrowed obj, PyObject* name) {
     PyTypeObject* type = Py_TYPE(obj.get());
-    PyObject* descr = _PyType_Lookup(type, interned(name).get());
+    PyObject* descr = _PyType_Lookup(type, name);
     if (!descr) return Ref();
     descrgetfunc bind = Py_TYPE(descr)->tp_descr_get;
     if (!bind) return Ref::borrow(descr);
@@ -79,13 +79,13 @@ Ref special_method(Borrowed obj, const char* name) {
 
 // `with cm as resp: return resp.read().decode("utf-8", errors="replace")`
 Ref read_response(Borrowed cm) {
-    Ref enter = special_method(cm, "__enter__");
+    Ref enter = special_method(cm, names::__enter__);
     if (!enter) {
         PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
                      Py_TYPE(cm.get())->tp_name);
         throw PyError{};
     }
-    Ref exit = special_method(cm, "__exit__");
+    Ref exit = special_method(cm, names::__exit__);
     if (!exit) {
         PyErr_Format(PyExc_TypeError,
                      "'%.200s' object does not support the context manager protocol "
@@ -131,7 +131,7 @@ Ref read_web(PyObject* src) {
 
 // open(src, "r", encoding="utf8").read(), closing the file straight away.
 Ref read_file(Borrowed module, PyObject* src) {
-    Ref open = global(module, interned("open").get());
+    Ref open = global(module, names::open);
     Ref args = Ref::steal(Py_BuildValue("(Os)", src, "r"));
     Ref kwargs = Ref::steal(Py_BuildValue("{s:s}", "encoding", "utf8"));
     Ref file = Ref::steal(PyObject_Call(open.get(), args.get(), kwargs.get()));
@@ -141,12 +141,12 @@ Ref read_file(Borrowed module, PyObject* src) {
     } catch (const PyError&) {
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
-        Ref closed = Ref::steal_maybe(PyObject_CallMethod(file.get(), "close", nullptr));
+        Ref closed = Ref::steal_maybe(PyObject_CallMethodNoArgs(file.get(), names::close));
         if (!closed) PyErr_Clear();  // the read error is the one to report
         PyErr_Restore(type, value, tb);
         throw;
     }
-    Ref::steal(PyObject_CallMethod(file.get(), "close", nullptr));
+    Ref::steal(PyObject_CallMethodNoArgs(file.get(), names::close));
     return text;
 }
 

@@ -14,9 +14,7 @@ namespace {
 
 // The encodings tried, in order, when the model has none of its own.
 PyObject* fallback_encoding(int i) {
-    static PyObject* const names[] = {interned("o200k_base").release(),
-                                      interned("cl100k_base").release()};
-    return names[i];
+    return i == 0 ? names::o200k_base : names::cl100k_base;
 }
 
 // The failed step's ordinary error is dropped; returns the "no count" marker.

@@ -37,7 +37,8 @@ namespace names {
     X(__enter__) X(__exit__)
 #define QUELM_TEXTS(Y)                                                            \
     Y(debug_opening, "Estimating costs for model '")                             \
-    Y(debug_middle, "' using pricing entry: ")
+    Y(debug_middle, "' using pricing entry: ")                                  \
+    Y(load_warning, "Failed to load pricing from %s: %s")
 #define QUELM_DECLARE(n, ...) extern PyObject* n;
 QUELM_NAMES(QUELM_DECLARE)
 QUELM_TEXTS(QUELM_DECLARE)

@@ -95,6 +95,36 @@ def test_response_closed_when_read_fails(opened, caplog):
     assert caplog.messages == ["Failed to load pricing from https://example.org/p.md: connection reset"]
 
 
+class Refuse(logging.Filter):
+    def filter(self, record):
+        raise RuntimeError("handler down")
+
+
+class ExitFails(FakeResponse):
+    def __exit__(self, *exc):
+        raise RuntimeError("exit failed")
+
+
+def test_logging_failure_chains_the_read_error(opened, monkeypatch):
+    """As in an except block of Python code: the read error is the context."""
+    opened["body"] = OSError("connection reset")
+    monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "filters", [Refuse()])
+    with pytest.raises(RuntimeError, match="handler down") as caught:
+        plain_parse("https://example.org/p.md")
+    assert repr(caught.value.__context__) == "OSError('connection reset')"
+
+
+def test_failing_exit_chains_the_read_error(opened, monkeypatch, caplog):
+    monkeypatch.setattr(urllib.request, "urlopen",
+                        lambda request, timeout=None: ExitFails(OSError("connection reset"), []))
+    with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
+        assert plain_parse("https://example.org/p.md") == {}
+    [record] = caplog.records
+    error = record.args[1]
+    assert repr(error) == "RuntimeError('exit failed')"
+    assert repr(error.__context__) == "OSError('connection reset')"
+
+
 def test_fetched_body_decoded_with_replacement(opened):
     # U+FFFD is no model-name character of the free-text rule: a table
     # cell keeps it in the name.

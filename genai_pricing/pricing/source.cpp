@@ -99,17 +99,12 @@ Ref read_response(Borrowed cm) {
         Ref body = Ref::steal(PyObject_CallMethodNoArgs(resp.get(), names::read));
         text = Ref::steal(PyObject_CallMethod(body.get(), "decode", "ss", "utf-8", "replace"));
     } catch (const PyError&) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        PyErr_NormalizeException(&type, &value, &tb);
-        Ref etype = Ref::steal_maybe(type), evalue = Ref::steal_maybe(value),
-            etb = Ref::steal_maybe(tb);
+        SavedError error;  // put back on leaving unless the block suppresses it
         Ref suppress = Ref::steal(PyObject_CallFunctionObjArgs(
-            exit.get(), etype.get(), evalue ? evalue.get() : Py_None, etb ? etb.get() : Py_None,
-            nullptr));
-        if (truthy(suppress)) return Ref::none();  // the block ends without a value
-        PyErr_Restore(etype.release(), evalue.release(), etb.release());
-        throw;
+            exit.get(), error.type(), error.value(), error.traceback(), nullptr));
+        if (!truthy(suppress)) throw;
+        error.discard();
+        return Ref::none();  // the block ends without a value
     }
     Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
     return text;
@@ -139,11 +134,8 @@ Ref read_file(Borrowed module, PyObject* src) {
     try {
         text = Ref::steal(PyObject_CallMethodNoArgs(file.get(), names::read));
     } catch (const PyError&) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        Ref closed = Ref::steal_maybe(PyObject_CallMethodNoArgs(file.get(), names::close));
-        if (!closed) PyErr_Clear();  // the read error is the one to report
-        PyErr_Restore(type, value, tb);
+        SavedError error;  // the read error is the one to report
+        if (!Ref::steal_maybe(PyObject_CallMethodNoArgs(file.get(), names::close))) PyErr_Clear();
         throw;
     }
     Ref::steal(PyObject_CallMethodNoArgs(file.get(), names::close));
@@ -161,17 +153,12 @@ Ref read_text(Borrowed module, PyObject* src) {
 }
 
 void warn_failed_load(Borrowed module, PyObject* path) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    Ref etype = Ref::steal_maybe(type), evalue = Ref::steal_maybe(value),
-        etb = Ref::steal_maybe(tb);
+    SavedError error;  // still pending afterwards, or the context of a logging failure
     Ref get_logger = getattr(global(module, names::logging), names::getLogger);
     Ref logger = call(get_logger, global(module, names::__name__));
     Ref::steal(PyObject_CallMethodObjArgs(logger.get(), names::warning,
-                                          str("Failed to load pricing from %s: %s").get(), path,
-                                          evalue ? evalue.get() : Py_None, nullptr));
-    PyErr_Restore(etype.release(), evalue.release(), etb.release());
+                                          names::load_warning, path,
+                                          error.value(), nullptr));
 }
 
 void require_text(Borrowed text) {

@@ -17,7 +17,8 @@ Ref read_text(Borrowed module, PyObject* src);
 // Logs "Failed to load pricing from %s: %s" at warning level with `path` and
 // the pending exception, through the logger named after the module's
 // `__name__` at this moment.  The exception stays pending; an error raised by
-// the logging itself replaces it.
+// the logging itself propagates instead, with the read error as its
+// `__context__`.
 void warn_failed_load(Borrowed module, PyObject* path);
 
 // What `text.splitlines()` demands of a source's text: a str; anything else

@@ -1,6 +1,9 @@
 // Module entry: definition, the function table and the execute step that
 // fills the namespace.
+#include "cost/cost.hpp"
 #include "function.hpp"
+#include "pricing/source.hpp"
+#include "usage/usage.hpp"
 
 namespace quelm {
 
@@ -75,7 +78,7 @@ void version_warning() {
     const unsigned long built = PY_VERSION_HEX >> 16;
     if (runtime == built) return;
     check(PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
-                           "quelm.genai_pricing was built for Python %lu.%lu but runs on %lu.%lu",
+                           "%s was built for Python %lu.%lu but runs on %lu.%lu", kModuleName,
                            built >> 8, built & 0xff, runtime >> 8, runtime & 0xff));
 }
 
@@ -120,8 +123,8 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
         if (interpreter_id == -1) {
             interpreter_id = id;
         } else if (interpreter_id != id) {
-            PyErr_SetString(PyExc_ImportError,
-                            "quelm.genai_pricing can only be loaded into one interpreter per process");
+            PyErr_Format(PyExc_ImportError, "%s can only be loaded into one interpreter per process",
+                         kModuleName);
             throw PyError{};
         }
         if (the_module) return the_module;

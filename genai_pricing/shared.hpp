@@ -8,6 +8,8 @@
 // Every module function body has the signature `Body`: it receives the module
 // (whose namespace is looked up at each use) and the bound arguments, one per
 // declared parameter, defaults already filled in and types already checked.
+// Each subsystem declares its bodies in its own header (usage/usage.hpp,
+// pricing/source.hpp, cost/cost.hpp).
 #pragma once
 
 #include "refs.hpp"
@@ -58,26 +60,8 @@ inline bool ordinary_error_pending() {
     return PyErr_ExceptionMatches(PyExc_Exception) != 0;
 }
 
-// Bodies, grouped by subsystem.
-namespace usage {
-Ref approx_token_count(Borrowed module, PyObject* const* args);
-Ref count_openai_tokens(Borrowed module, PyObject* const* args);
-Ref usage_dict(Borrowed module, PyObject* const* args);
-Ref extract_openai_usage(Borrowed module, PyObject* const* args);
-Ref extract_gemini_usage(Borrowed module, PyObject* const* args);
-}  // namespace usage
-
-namespace pricing {
-Ref parse_pricing(Borrowed module, PyObject* const* args);
-Ref clear_pricing_cache(Borrowed module, PyObject* const* args);
-// The whole document text -> PricingTable (the line loop, after the read).
-Ref parse_document(Borrowed text);
-}  // namespace pricing
-
-namespace cost {
-Ref estimate_costs(Borrowed module, PyObject* const* args);
-Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
-}  // namespace cost
+// The module's qualified name.
+inline constexpr const char* kModuleName = "quelm.genai_pricing";
 
 // The default pricing source.
 inline constexpr const char* kPricingUrl =

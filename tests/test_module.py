@@ -1,6 +1,7 @@
 """Loading, namespace, function objects and argument binding."""
 
 import functools
+import gc
 import importlib
 import inspect
 import logging
@@ -280,3 +281,11 @@ def test_clear_pricing_cache_looks_the_wrapper_up_at_each_call(monkeypatch):
     monkeypatch.delattr(gp, "_parse_pricing")
     with pytest.raises(NameError, match="_parse_pricing"):
         gp.clear_pricing_cache()
+
+
+@pytest.mark.parametrize("attribute", ["__module__", "__doc__"])
+def test_collector_sees_what_a_function_holds(monkeypatch, attribute):
+    # Either attribute may be set to any object, which can close a cycle.
+    held = object()
+    monkeypatch.setattr(gp.estimate_costs, attribute, held)
+    assert any(r is held for r in gc.get_referents(gp.estimate_costs))

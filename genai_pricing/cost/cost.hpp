@@ -8,6 +8,10 @@
 
 namespace quelm::cost {
 
+// The module functions `estimate_costs` and `exercise_estimate_costs`.
+Ref estimate_costs(Borrowed module, PyObject* const* args);
+Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
+
 // The entry chosen for the lower-cased model name `key`, or None: the exact
 // name first, else the first name in table order that contains `key` or is
 // contained in it.  `table` is whatever `_parse_pricing` returned.

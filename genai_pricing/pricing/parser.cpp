@@ -209,6 +209,4 @@ Ref parse_document(Borrowed text, LineObserver* observer) {
     }
 }
 
-Ref parse_document(Borrowed text) { return parse_document(text, nullptr); }
-
 }  // namespace quelm::pricing

@@ -3,6 +3,7 @@
 #include "source.hpp"
 
 #include "../unicode.hpp"
+#include "parser.hpp"
 
 namespace quelm::pricing {
 namespace {

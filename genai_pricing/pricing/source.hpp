@@ -25,4 +25,8 @@ void warn_failed_load(Borrowed module, PyObject* path);
 // raises that call's AttributeError.
 void require_text(Borrowed text);
 
+// The module functions `_parse_pricing` and `clear_pricing_cache`.
+Ref parse_pricing(Borrowed module, PyObject* const* args);
+Ref clear_pricing_cache(Borrowed module, PyObject* const* args);
+
 }  // namespace quelm::pricing

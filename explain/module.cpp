@@ -176,7 +176,7 @@ PyMethodDef methods[] = {
 int64_t interpreter_id = -1;
 
 int execute(PyObject*) {
-    try {
+    PyObject* done = boundary([] {
         const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
         if (id < 0) throw PyError{};
         if (interpreter_id == -1) interpreter_id = id;
@@ -186,12 +186,11 @@ int execute(PyObject*) {
             throw PyError{};
         }
         names::init();
-        return 0;
-    } catch (const PyError&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    }
-    return -1;
+        return Ref::none();
+    });
+    if (!done) return -1;
+    Py_DECREF(done);
+    return 0;
 }
 
 PyModuleDef_Slot slots[] = {

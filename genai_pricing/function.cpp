@@ -32,9 +32,6 @@ static_assert(sizeof(Ref) == sizeof(PyObject*));
 
 FunctionObject* as_function(PyObject* self) { return reinterpret_cast<FunctionObject*>(self); }
 
-PyObject* empty_note = nullptr;
-PyObject* subclass_note = nullptr;
-
 [[noreturn]] void raise_arity(const FunctionSpec& s, Py_ssize_t given) {
     const Py_ssize_t min = s.nparams - s.ndefaults;
     const Py_ssize_t max = s.nparams;
@@ -85,35 +82,32 @@ Ref call_body(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (nkw == 0) {
         if (nargs < required) raise_arity(s, nargs);
     } else {
-        // Parameters after the positional ones are taken from the keywords in
-        // parameter order; a required one that is missing is an arity error.
+        // Each keyword is mapped to its parameter once.  The first, in call
+        // order, that names a parameter already given by position, or none
+        // at all, is reported after the arity check, as the host does.
         PyObject* const* kwvalues = args + nargs;
-        Py_ssize_t used = 0;
-        for (Py_ssize_t i = nargs; i < s.nparams; ++i) {
-            for (Py_ssize_t k = 0; k < nkw; ++k) {
-                if (find_param(f, PyTuple_GET_ITEM(kwnames, k)) == i) {
-                    bound[i] = kwvalues[k];
-                    ++used;
-                    break;
-                }
+        PyObject* stray = nullptr;
+        Py_ssize_t stray_param = -1;
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* kw = PyTuple_GET_ITEM(kwnames, k);
+            const Py_ssize_t i = find_param(f, kw);
+            if (i >= nargs) {
+                bound[i] = kwvalues[k];
+            } else if (!stray) {
+                stray = kw;
+                stray_param = i;
             }
-            if (!bound[i] && i < required) raise_arity(s, i);
         }
-        if (used < nkw) {
-            // The first keyword, in call order, that was not taken names a
-            // parameter already given by position, or none at all.
-            for (Py_ssize_t k = 0; k < nkw; ++k) {
-                PyObject* kw = PyTuple_GET_ITEM(kwnames, k);
-                Py_ssize_t i = find_param(f, kw);
-                if (i >= nargs) continue;
-                if (i >= 0)
-                    PyErr_Format(PyExc_TypeError,
-                                 "%s() got multiple values for keyword argument '%U'", s.name, kw);
-                else
-                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                                 s.name, kw);
-                throw PyError{};
-            }
+        // Parameters after the positional ones come from the keywords; a
+        // required one that is missing is an arity error.
+        for (Py_ssize_t i = nargs; i < required; ++i)
+            if (!bound[i]) raise_arity(s, i);
+        if (stray) {
+            PyErr_Format(PyExc_TypeError,
+                         stray_param >= 0 ? "%s() got multiple values for keyword argument '%U'"
+                                          : "%s() got an unexpected keyword argument '%U'",
+                         s.name, stray);
+            throw PyError{};
         }
     }
     for (Py_ssize_t i = nargs; i < s.nparams; ++i)
@@ -131,19 +125,22 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     });
 }
 
+// Visits every object the function holds (`__module__` and `__doc__` may be
+// set to anything, so either can close a cycle).
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
     FunctionObject* f = as_function(self);
-    Py_VISIT(f->module.get());
-    Py_VISIT(f->doc.get());
-    Py_VISIT(f->annotations.get());
-    Py_VISIT(f->defaults.get());
-    Py_VISIT(f->dict.get());
+    for (const Ref* r : {&f->module, &f->name, &f->qualname, &f->module_name, &f->doc,
+                         &f->annotations, &f->defaults, &f->dict})
+        Py_VISIT(r->get());
+    for (const Ref& r : f->param_names) Py_VISIT(r.get());
     return 0;
 }
 
+// Drops what may take part in a cycle; the names stay, as repr() needs them.
 int function_clear(PyObject* self) {
     FunctionObject* f = as_function(self);
     f->module = Ref();
+    f->module_name = Ref();
     f->doc = Ref();
     f->annotations = Ref();
     f->defaults = Ref();
@@ -318,18 +315,16 @@ void check_arg_type(const char* param, ArgKind kind, PyObject* value) {
             break;
     }
     const bool subclass = PyObject_TypeCheck(value, expected);
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)%s%U",
-                 param, expected->tp_name, Py_TYPE(value)->tp_name, subclass ? ". " : "",
-                 subclass ? subclass_note : empty_note);
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)%s", param,
+                 expected->tp_name, Py_TYPE(value)->tp_name,
+                 subclass ? ". Subclasses of built-in types are refused: pass a value of the "
+                            "exact type"
+                          : "");
     throw PyError{};
 }
 
 void ready_function_type() {
-    if (!empty_note) {
-        empty_note = check(PyUnicode_FromString(""));
-        subclass_note = check(PyUnicode_FromString(
-            "Subclasses of built-in types are refused: pass a value of the exact type"));
-    }
     check(PyType_Ready(&FunctionType));
 }
 
@@ -352,7 +347,7 @@ Ref make_function(const FunctionSpec& spec, Borrowed module) {
             PyTuple_SET_ITEM(defaults.get(), i, Ref::none().release());
     }
     Ref name = interned(spec.name);
-    Ref module_name = str("quelm.genai_pricing");
+    Ref module_name = str(kModuleName);
     Ref doc = spec.doc ? str(spec.doc) : Ref::none();
 
     std::array<Ref, kMaxParams> param_names;

@@ -1,6 +1,9 @@
 // Module entry: definition, the function table and the execute step that
 // fills the namespace.
+#include "cost/cost.hpp"
 #include "function.hpp"
+#include "pricing/source.hpp"
+#include "usage/usage.hpp"
 
 namespace quelm {
 
@@ -75,12 +78,11 @@ void version_warning() {
     const unsigned long built = PY_VERSION_HEX >> 16;
     if (runtime == built) return;
     check(PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
-                           "quelm.genai_pricing was built for Python %lu.%lu but runs on %lu.%lu",
+                           "%s was built for Python %lu.%lu but runs on %lu.%lu", kModuleName,
                            built >> 8, built & 0xff, runtime >> 8, runtime & 0xff));
 }
 
 void execute(Borrowed module) {
-    names::init();
     ready_function_type();
     version_warning();
     Borrowed ns = PyModule_GetDict(module.get());
@@ -97,7 +99,7 @@ void execute(Borrowed module) {
 
     for (const FunctionSpec& s : kBeforeCache) define(module, ns, s);
 
-    Ref lru_cache = getattr(global(module, interned("functools")), interned("lru_cache"));
+    Ref lru_cache = getattr(global(module, names::functools), names::lru_cache);
     Ref kwargs = Ref::steal(Py_BuildValue("{s:i}", "maxsize", 8));
     Ref no_args = Ref::steal(PyTuple_New(0));
     Ref decorator = Ref::steal(PyObject_Call(lru_cache.get(), no_args.get(), kwargs.get()));
@@ -121,12 +123,13 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
         if (interpreter_id == -1) {
             interpreter_id = id;
         } else if (interpreter_id != id) {
-            PyErr_SetString(PyExc_ImportError,
-                            "quelm.genai_pricing can only be loaded into one interpreter per process");
+            PyErr_Format(PyExc_ImportError, "%s can only be loaded into one interpreter per process",
+                         kModuleName);
             throw PyError{};
         }
         if (the_module) return the_module;
-        Ref name = getattr(spec, interned("name"));
+        names::init();
+        Ref name = getattr(spec, names::name);
         Ref module = Ref::steal(PyModule_NewObject(name.get()));
         the_module = module;
         return module;
@@ -135,13 +138,12 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
 
 int module_exec(PyObject* module) {
     if (executed) return 0;
-    try {
-        execute(module);
+    if (Ref::steal_maybe(boundary([&] {
+            execute(module);
+            return Ref::none();
+        }))) {
         executed = true;
         return 0;
-    } catch (const PyError&) {
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
     }
     // A failed load discards the module object; a later import starts afresh.
     the_module = Ref();

@@ -4,15 +4,28 @@
 namespace quelm {
 
 namespace names {
-#define QUELM_DEFINE(n) PyObject* n = nullptr;
+#define QUELM_DEFINE(n, ...) PyObject* n = nullptr;
 QUELM_NAMES(QUELM_DEFINE)
+QUELM_TEXTS(QUELM_DEFINE)
 #undef QUELM_DEFINE
 
+namespace {
+bool complete = false;
+
+void make(PyObject*& slot, const char* text) {
+    if (!slot) slot = interned(text).release();
+}
+}  // namespace
+
 void init() {
-    if (PRICING_URL) return;
-#define QUELM_INTERN(n) n = interned(#n).release();
-    QUELM_NAMES(QUELM_INTERN)
-#undef QUELM_INTERN
+    if (complete) return;
+#define QUELM_NAME(n) make(n, #n);
+#define QUELM_TEXT(n, text) make(n, text);
+    QUELM_NAMES(QUELM_NAME)
+    QUELM_TEXTS(QUELM_TEXT)
+#undef QUELM_NAME
+#undef QUELM_TEXT
+    complete = true;
 }
 }  // namespace names
 

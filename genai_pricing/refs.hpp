@@ -57,7 +57,9 @@ public:
 
     // Takes over a new reference returned by the C API; NULL means failure.
     static Ref steal(PyObject* p) { return Ref(check(p)); }
-    // Takes over a reference that may legitimately be NULL (no error set).
+    // Takes over a result that may be NULL without throwing: the caller
+    // tests the Ref and deals with whatever a NULL means there (an error
+    // left set to inspect or clear, or, for PyIter_Next, perhaps the end).
     static Ref steal_maybe(PyObject* p) { return Ref(p); }
     // Adds a reference to a borrowed pointer (NULL allowed).
     static Ref borrow(PyObject* p) {
@@ -78,6 +80,52 @@ private:
 };
 
 inline Ref Borrowed::ref() const { return Ref::borrow(p_); }
+
+// Sets the Python error pending when the enclosing `catch` block began aside
+// for the scope, as an `except` block of Python code holds it, and puts it
+// back on leaving: restored as it was when no other error is pending then,
+// or, when the scope raised an error of its own, chained to that one as its
+// `__context__`.  `discard()` forgets it (the error was handled).
+class SavedError {
+public:
+    SavedError() {
+        PyErr_Fetch(&type_, &value_, &tb_);
+        PyErr_NormalizeException(&type_, &value_, &tb_);
+        if (tb_ && value_) PyException_SetTraceback(value_, tb_);
+    }
+    SavedError(const SavedError&) = delete;
+    SavedError& operator=(const SavedError&) = delete;
+    ~SavedError() {
+        if (!type_) return;
+        if (!PyErr_Occurred()) {
+            PyErr_Restore(type_, value_, tb_);
+            return;
+        }
+        PyObject *type, *value, *tb;
+        PyErr_Fetch(&type, &value, &tb);
+        PyErr_NormalizeException(&type, &value, &tb);
+        if (value && value != value_) {
+            PyException_SetContext(value, value_);  // takes the reference
+            value_ = nullptr;
+        }
+        PyErr_Restore(type, value, tb);
+        discard();
+    }
+    // The exception object (None when there was none to normalise).
+    PyObject* value() const { return value_ ? value_ : Py_None; }
+    PyObject* type() const { return type_ ? type_ : Py_None; }
+    PyObject* traceback() const { return tb_ ? tb_ : Py_None; }
+    void discard() {
+        Py_CLEAR(type_);
+        Py_CLEAR(value_);
+        Py_CLEAR(tb_);
+    }
+
+private:
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* tb_ = nullptr;
+};
 
 // Runs `body` and converts its outcome for the C API: the new reference on
 // success, NULL with an exception set on failure.

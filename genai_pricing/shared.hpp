@@ -8,6 +8,8 @@
 // Every module function body has the signature `Body`: it receives the module
 // (whose namespace is looked up at each use) and the bound arguments, one per
 // declared parameter, defaults already filled in and types already checked.
+// Each subsystem declares its bodies in its own header (usage/usage.hpp,
+// pricing/source.hpp, cost/cost.hpp).
 #pragma once
 
 #include "refs.hpp"
@@ -16,8 +18,11 @@ namespace quelm {
 
 using Body = Ref (*)(Borrowed module, PyObject* const* args);
 
-// Interned strings, created once when the module is first executed.  They
-// live as long as the process, like the one module object itself.
+// Interned strings, created once when a module of the package is first
+// executed.  They live as long as the process, like the one module object
+// itself.  Every name the C++ code looks up or builds from a fixed text is
+// here: QUELM_NAMES lists identifiers spelled as they read, QUELM_TEXTS other
+// fixed texts under a C++ name.
 namespace names {
 #define QUELM_NAMES(X)                                                            \
     X(PRICING_URL) X(_parse_pricing) X(logger) X(logging) X(estimate_costs)      \
@@ -27,12 +32,22 @@ namespace names {
     X(total_cost) X(usage) X(usage_metadata) X(input_tokens) X(output_tokens)    \
     X(prompt_token_count) X(candidates_token_count) X(estimated_costs)           \
     X(encoding_for_model) X(get_encoding) X(encode) X(tiktoken) X(read)          \
-    X(decode) X(lower) X(urlopen) X(Request) X(_approx_token_count)                \
-    X(_count_openai_tokens) X(_usage_dict)
-#define QUELM_DECLARE(n) extern PyObject* n;
+    X(decode) X(lower) X(urlopen) X(Request) X(_approx_token_count)              \
+    X(_count_openai_tokens) X(_usage_dict) X(items) X(types) X(SimpleNamespace)  \
+    X(print) X(open) X(close) X(functools) X(lru_cache) X(name) X(Logger)        \
+    X(isEnabledFor) X(disabled) X(_cache) X(DEBUG) X(o200k_base) X(cl100k_base)  \
+    X(__enter__) X(__exit__)
+#define QUELM_TEXTS(Y)                                                            \
+    Y(debug_opening, "Estimating costs for model '")                             \
+    Y(debug_middle, "' using pricing entry: ")                                  \
+    Y(load_warning, "Failed to load pricing from %s: %s")
+#define QUELM_DECLARE(n, ...) extern PyObject* n;
 QUELM_NAMES(QUELM_DECLARE)
+QUELM_TEXTS(QUELM_DECLARE)
 #undef QUELM_DECLARE
-void init();  // idempotent
+// Creates every name; raises (PyError) when one cannot be made, and a later
+// call completes the table.  Idempotent once it has succeeded.
+void init();
 }  // namespace names
 
 // Looks `name` up the way module-level code does: the module's namespace,
@@ -45,26 +60,8 @@ inline bool ordinary_error_pending() {
     return PyErr_ExceptionMatches(PyExc_Exception) != 0;
 }
 
-// Bodies, grouped by subsystem.
-namespace usage {
-Ref approx_token_count(Borrowed module, PyObject* const* args);
-Ref count_openai_tokens(Borrowed module, PyObject* const* args);
-Ref usage_dict(Borrowed module, PyObject* const* args);
-Ref extract_openai_usage(Borrowed module, PyObject* const* args);
-Ref extract_gemini_usage(Borrowed module, PyObject* const* args);
-}  // namespace usage
-
-namespace pricing {
-Ref parse_pricing(Borrowed module, PyObject* const* args);
-Ref clear_pricing_cache(Borrowed module, PyObject* const* args);
-// The whole document text -> PricingTable (the line loop, after the read).
-Ref parse_document(Borrowed text);
-}  // namespace pricing
-
-namespace cost {
-Ref estimate_costs(Borrowed module, PyObject* const* args);
-Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
-}  // namespace cost
+// The module's qualified name.
+inline constexpr const char* kModuleName = "quelm.genai_pricing";
 
 // The default pricing source: this repository's price list, as a GitHub
 // blob page.  The build derives it from pyproject.toml's [project.urls].

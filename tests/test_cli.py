@@ -18,7 +18,6 @@ import pytest
 import quelm as quelm_package
 from conftest import run_python
 from quelm import genai_pricing as gp
-from test_source import server  # noqa: F401 - a fixture: a price list served on 127.0.0.1
 
 EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "pricing_table.md"
 PRICED_4O = {"prompt_cost": 0.0538725, "completion_cost": 0.07091, "total_cost": 0.12478249999999999}

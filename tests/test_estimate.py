@@ -7,31 +7,15 @@ import sys
 from types import SimpleNamespace as NS
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, strategies as st
 
 import ref_estimate
 from quelm import genai_pricing as gp
+from support import examples, rates
 
 LOGGER = "quelm.genai_pricing"
 BOTH = {"prompt_tokens": 21549, "completion_tokens": 7091}
 MILLION = {"prompt_tokens": 1000000}
-
-
-def rates(prompt, completion):
-    return {"prompt_per_1M": prompt, "completion_per_1M": completion}
-
-
-@pytest.fixture
-def use_table(monkeypatch):
-    """Serves `table` to both the module and the plain-Python rendition."""
-
-    def install(table):
-        cached = functools.lru_cache(maxsize=8)(lambda path: table)
-        monkeypatch.setattr(gp, "_parse_pricing", cached)
-        monkeypatch.setattr(ref_estimate, "_parse_pricing", cached)
-        return table
-
-    return install
 
 
 def outcome(fn, *args):
@@ -76,7 +60,7 @@ def test_costs(use_table, entry, usage, expected):
     assert gp.estimate_costs(NS(model="gpt-4o"), usage) == expected
 
 
-@settings(max_examples=300)
+@examples(300)
 @given(rate=st.floats(allow_nan=False, allow_infinity=False),
        tokens=st.one_of(st.integers(-2**70, 2**70), st.floats(allow_nan=False)))
 def test_arithmetic_is_rate_times_tokens_per_million(rate, tokens):
@@ -126,7 +110,7 @@ def test_lookup(use_table, names, model, chosen):
     assert got.get("prompt_cost") == (None if chosen is None else names.index(chosen) + 1.0)
 
 
-@settings(max_examples=400)
+@examples(400)
 @given(names=st.lists(st.text("aAbéÉ-Ω😀", max_size=5), max_size=8),
        model=st.text("aAbéÉ-Ω😀", max_size=7))
 def test_lookup_matches_plain_python(names, model):

@@ -7,7 +7,7 @@ import pytest
 
 import ref_estimate
 from quelm import genai_pricing as gp
-from test_estimate import rates, use_table  # noqa: F401 - use_table is a fixture
+from support import rates
 
 SNAPSHOT = "{'prompt_tokens': 21549, 'completion_tokens': 7091}"
 PRICED = "{'prompt_cost': 0.0538725, 'completion_cost': 0.07091, 'total_cost': 0.12478249999999999}"

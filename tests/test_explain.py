@@ -3,10 +3,8 @@ against what `_parse_pricing` stores and what `estimate_costs` picks."""
 
 import builtins
 import collections
-import gc
 import logging
 import pathlib
-import sys
 from types import SimpleNamespace
 
 import pytest
@@ -17,8 +15,7 @@ from conftest import run_python
 from pricing_files import as_exact
 from quelm import _explain
 from quelm import genai_pricing as gp
-from test_module import FUNCTIONS
-from test_parser import documents, examples
+from support import FUNCTIONS, documents, examples
 
 EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "pricing_table.md"
 
@@ -254,7 +251,7 @@ print(*[n for n in after if n[:2] != "__"])
         *FUNCTIONS]
 
 
-def test_no_growth_with_number_of_calls(tmp_path, monkeypatch):
+def test_no_growth_with_number_of_calls(tmp_path, monkeypatch, allocated_blocks):
     monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "disabled", True)
     missing = str(tmp_path / "missing.md")
     table = gp._parse_pricing.__wrapped__(str(EXAMPLE))
@@ -275,8 +272,7 @@ def test_no_growth_with_number_of_calls(tmp_path, monkeypatch):
     def blocks_after(n):
         for _ in range(n):
             workload()
-        gc.collect()
-        return sys.getallocatedblocks()
+        return allocated_blocks()
 
     blocks_after(20)
     base = blocks_after(1)

@@ -1,11 +1,9 @@
 """Reference leaks: memory blocks must not grow with the number of calls."""
 
 import contextlib
-import gc
 import io
 import logging
 import sys
-import tracemalloc
 import types
 from types import SimpleNamespace
 
@@ -47,35 +45,6 @@ def fake_tiktoken():
     mod.encoding_for_model = encoding_for_model
     mod.get_encoding = lambda name: FakeEncoding()
     return mod
-
-
-@pytest.fixture
-def allocated_blocks():
-    """Counts the memory blocks in use, after a full collection.
-
-    The type attribute cache keeps a reference to each attribute name it
-    was asked for, and a name made afresh at each call (as C code calling a
-    method by a char* name makes it) lands in a new slot whenever its address
-    differs: up to a few thousand such strings stay alive for a while, which
-    says nothing about the module.  The cache is cleared before each count.
-
-    sys.getallocatedblocks() counts only what the interpreter's small-object
-    allocator hands out and reads 0 when PYTHONMALLOC=malloc routes objects
-    elsewhere (as the sanitizer run does); tracemalloc, which wraps whichever
-    allocator is in use, counts the blocks then.
-    """
-    tracing = sys.getallocatedblocks() == 0
-    if tracing:
-        tracemalloc.start()
-
-    def count():
-        sys._clear_type_cache()
-        gc.collect()
-        return len(tracemalloc.take_snapshot().traces) if tracing else sys.getallocatedblocks()
-
-    yield count
-    if tracing:
-        tracemalloc.stop()
 
 
 def argument_errors():
@@ -166,3 +135,17 @@ def test_fallback_paths_do_not_leak(monkeypatch, with_tiktoken, allocated_blocks
     run(50)
     base = run(1)
     assert run(2000) - base < 100
+
+
+def test_nothing_outlives_the_cache_clear(tmp_path, monkeypatch):
+    path = tmp_path / "prices.md"
+    path.write_text(DOC, encoding="utf8")
+    monkeypatch.setattr(gp, "PRICING_URL", str(path))
+    monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "disabled", True)
+    gp.clear_pricing_cache()
+    entry = gp._parse_pricing(str(path))["gpt-4o"]
+    held = sys.getrefcount(entry)  # the cached table's and this frame's
+    gp.estimate_costs(SimpleNamespace(model="gpt-4o"), {"prompt_tokens": 1})
+    gp.estimate_costs(SimpleNamespace(model="GPT-4o"), {"prompt_tokens": 1})
+    gp.clear_pricing_cache()
+    assert sys.getrefcount(entry) == held - 1

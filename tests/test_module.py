@@ -1,6 +1,7 @@
 """Loading, namespace, function objects and argument binding."""
 
 import functools
+import gc
 import importlib
 import inspect
 import logging
@@ -15,18 +16,7 @@ import pytest
 
 from conftest import run_python
 from quelm import genai_pricing as gp
-
-FUNCTIONS = [
-    "_approx_token_count",
-    "_count_openai_tokens",
-    "_usage_dict",
-    "_extract_openai_usage",
-    "_extract_gemini_usage",
-    "_parse_pricing",
-    "clear_pricing_cache",
-    "estimate_costs",
-    "exercise_estimate_costs",
-]
+from support import FUNCTIONS
 
 
 def test_namespace_order_and_values(tmp_path):
@@ -156,13 +146,26 @@ ANNOTATIONS = {
 }
 
 
+PARAMETERS = {
+    "_approx_token_count": ["text"],
+    "_count_openai_tokens": ["text", "model_name"],
+    "_usage_dict": ["prompt_tokens", "completion_tokens"],
+    "_extract_openai_usage": ["resp", "input_text", "output_text", "model_name"],
+    "_extract_gemini_usage": ["resp", "input_text", "output_text"],
+    "_parse_pricing": ["path"],
+    "clear_pricing_cache": [],
+    "estimate_costs": ["args", "usage"],
+    "exercise_estimate_costs": ["model"],
+}
+
+
 @pytest.mark.parametrize("name, expected", ANNOTATIONS.items())
 def test_annotations_signature_and_docs(name, expected):
     f = getattr(gp, name)
     assert f.__annotations__ == expected
     assert list(f.__annotations__) == list(expected)
     sig = inspect.signature(f)
-    assert [p for p in sig.parameters] == [k for k in expected if k != "return"] or not expected
+    assert list(sig.parameters) == PARAMETERS[name]
     docs = {
         "clear_pricing_cache": "Clear cached pricing so the URL will be fetched again.",
         "exercise_estimate_costs": "\n    Exercise estimate_costs using the snapshot:\n"
@@ -253,11 +256,18 @@ def test_argument_errors(call, message):
     assert str(info.value) == message
 
 
-def test_arguments_by_keyword_and_optional_none():
-    # Accepted bindings reach the body (which may still be unbuilt in a
-    # partial build, but never fails on binding).
-    gp._parse_pricing.__wrapped__(path="/nonexistent/quelm")
-    gp.clear_pricing_cache()
+def test_arguments_by_keyword_and_optional_none(caplog):
+    # Keyword bindings reach the body as the positional ones do; None is
+    # accepted where the annotation is Optional.
+    assert gp._usage_dict(prompt_tokens=None, completion_tokens=None) == {
+        "prompt_tokens": 0, "completion_tokens": 0}
+    assert gp._usage_dict(None, completion_tokens=3) == {"prompt_tokens": 0, "completion_tokens": 3}
+    assert gp._approx_token_count(text="abcde") == 2
+    assert gp._extract_gemini_usage(None, output_text="abcdefgh", input_text="abcd") == {
+        "prompt_tokens": 1, "completion_tokens": 2}
+    with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
+        assert gp._parse_pricing.__wrapped__(path="/nonexistent/quelm") == {}
+    assert caplog.messages[0].startswith("Failed to load pricing from /nonexistent/quelm: ")
     assert gp.clear_pricing_cache() is None
 
 
@@ -277,3 +287,11 @@ def test_clear_pricing_cache_looks_the_wrapper_up_at_each_call(monkeypatch):
     monkeypatch.delattr(gp, "_parse_pricing")
     with pytest.raises(NameError, match="_parse_pricing"):
         gp.clear_pricing_cache()
+
+
+@pytest.mark.parametrize("attribute", ["__module__", "__doc__"])
+def test_collector_sees_what_a_function_holds(monkeypatch, attribute):
+    # Either attribute may be set to any object, which can close a cycle.
+    held = object()
+    monkeypatch.setattr(gp.estimate_costs, attribute, held)
+    assert any(r is held for r in gc.get_referents(gp.estimate_costs))

@@ -1,18 +1,17 @@
 """Reading pricing sources (web and file), the failure warning and the LRU cache."""
 
 import builtins
-import http.server
 import logging
 import re
 import socket
-import threading
 import urllib.request
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 from quelm import genai_pricing as gp
+from support import examples
 
 plain_parse = gp._parse_pricing.__wrapped__
 DOC = "model-x: prompt $1, completion $2\n"
@@ -93,6 +92,36 @@ def test_response_closed_when_read_fails(opened, caplog):
         assert plain_parse("https://example.org/p.md") == {}
     assert opened["log"] == ["enter", ("exit", OSError)]
     assert caplog.messages == ["Failed to load pricing from https://example.org/p.md: connection reset"]
+
+
+class Refuse(logging.Filter):
+    def filter(self, record):
+        raise RuntimeError("handler down")
+
+
+class ExitFails(FakeResponse):
+    def __exit__(self, *exc):
+        raise RuntimeError("exit failed")
+
+
+def test_logging_failure_chains_the_read_error(opened, monkeypatch):
+    """As in an except block of Python code: the read error is the context."""
+    opened["body"] = OSError("connection reset")
+    monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "filters", [Refuse()])
+    with pytest.raises(RuntimeError, match="handler down") as caught:
+        plain_parse("https://example.org/p.md")
+    assert repr(caught.value.__context__) == "OSError('connection reset')"
+
+
+def test_failing_exit_chains_the_read_error(opened, monkeypatch, caplog):
+    monkeypatch.setattr(urllib.request, "urlopen",
+                        lambda request, timeout=None: ExitFails(OSError("connection reset"), []))
+    with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
+        assert plain_parse("https://example.org/p.md") == {}
+    [record] = caplog.records
+    error = record.args[1]
+    assert repr(error) == "RuntimeError('exit failed')"
+    assert repr(error.__context__) == "OSError('connection reset')"
 
 
 def test_fetched_body_decoded_with_replacement(opened):
@@ -206,52 +235,22 @@ def test_failed_load_is_cached_until_cleared(tmp_path, caplog):
     assert gp._parse_pricing(str(path)) == TABLE
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    seen = []
-
-    def do_GET(self):  # noqa: N802
-        Handler.seen.append((self.path, self.headers.get("User-Agent")))
-        if self.path == "/missing.md":
-            self.send_error(404, "Not Found")
-            return
-        body = b"model-x: prompt $1, completion $2\r\n| model-\xfe | $3 | - |\n"
-        self.send_response(200)
-        self.send_header("Content-Type", "text/markdown; charset=latin-1")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
-
-
-@pytest.fixture
-def server():
-    httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    thread = threading.Thread(target=httpd.serve_forever, daemon=True)
-    thread.start()
-    Handler.seen.clear()
-    yield f"http://127.0.0.1:{httpd.server_address[1]}"
-    httpd.shutdown()
-    httpd.server_close()
-
-
-def test_real_http_fetch(server):
+def test_real_http_fetch(server, server_log):
     table = gp._parse_pricing(server + "/prices.md")
     assert table == {
         "model-x": {"prompt_per_1M": 1.0, "completion_per_1M": 2.0},
         "model-\ufffd": {"prompt_per_1M": 3.0, "completion_per_1M": None},
     }
-    assert Handler.seen == [("/prices.md", "quelm/1.0")]
+    assert server_log == [("/prices.md", "quelm/1.0")]
     assert gp._parse_pricing(server + "/prices.md") is table
-    assert len(Handler.seen) == 1
+    assert len(server_log) == 1
 
 
-def test_http_error_status_warns_and_caches_empty_table(server, caplog):
+def test_http_error_status_warns_and_caches_empty_table(server, server_log, caplog):
     with caplog.at_level(logging.WARNING, logger="quelm.genai_pricing"):
         assert gp._parse_pricing(server + "/missing.md") == {}
         assert gp._parse_pricing(server + "/missing.md") == {}
-    assert len(Handler.seen) == 1
+    assert len(server_log) == 1
     assert caplog.messages == [f"Failed to load pricing from {server}/missing.md: HTTP Error 404: Not Found"]
 
 
@@ -272,7 +271,7 @@ PIECES = st.sampled_from(
 )
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@examples(300)
 @given(st.lists(PIECES, max_size=12).map("".join))
 def test_address_handling_agrees_with_re(monkeypatch_source, source):
     requested, opened_files = monkeypatch_source

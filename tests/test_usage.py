@@ -5,11 +5,12 @@ import types
 from collections import UserDict
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import ref_usage
 from quelm import genai_pricing as gp
+from support import examples
 
 NS = types.SimpleNamespace
 IN, OUT = "x" * 9, "y" * 5  # estimates: 3 and 2
@@ -241,7 +242,7 @@ def responses(draw):
     return draw(st.sampled_from([None, usage, draw(levels)(**{holder: usage})]))
 
 
-@settings(max_examples=400)
+@examples(400)
 @given(responses(), st.text(max_size=12), st.text(max_size=12))
 def test_matches_plain_rendition(resp, inp, out):
     assert openai(resp, inp, out) == ref_usage._extract_openai_usage(resp, inp, out, "gpt-4o")

@@ -20,7 +20,6 @@ ubsan=$(gcc -print-file-name=libubsan.so)
 export ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=87
 export PYTHONMALLOC=malloc
-export QUELM_SANITIZED=1
 # Run away from the checkout root so the installed package is the one tested.
 cd tests
 LD_PRELOAD="$asan:$ubsan" "../$venv/bin/python" -m pytest -q -p no:cacheprovider \

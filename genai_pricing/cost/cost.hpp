@@ -1,11 +1,16 @@
 // Pieces of `estimate_costs` kept in their own files: the model lookup
-// (lookup.cpp), the texts it derives -- lookup key, entry text, debug message
-// (texts.cpp, entry_memo.cpp) -- and the cost arithmetic (arithmetic.cpp).
+// (lookup.cpp), the texts it derives -- lookup key and debug message
+// (texts.cpp) -- the quiet-logger check (quiet_logger.cpp) and the cost
+// arithmetic (arithmetic.cpp).
 #pragma once
 
 #include "../shared.hpp"
 
 namespace quelm::cost {
+
+// The module functions `estimate_costs` and `exercise_estimate_costs`.
+Ref estimate_costs(Borrowed module, PyObject* const* args);
+Ref exercise_estimate_costs(Borrowed module, PyObject* const* args);
 
 // The entry chosen for the lower-cased model name `key`, or None: the exact
 // name first, else the first name in table order that contains `key` or is
@@ -22,15 +27,11 @@ struct ModelMatch {
 };
 ModelMatch match_model(Borrowed table, Borrowed key);
 
-// str(entry), remembered for the few entry dicts seen last as long as their
-// contents are provably unchanged.
-Ref entry_text(Borrowed entry);
-
-// model.lower() for the value of `args.model`; remembered for exact strs.
+// model.lower() for the value of `args.model`.
 Ref model_key(Borrowed model);
 
 // "Estimating costs for model '" + model_text + "' using pricing entry: "
-// + entry_text; remembered when both are exact strs.
+// + entry_text, for two strs.
 Ref debug_message(Borrowed model_text, Borrowed entry_text);
 
 // rate * (tokens / 1000000.0), exactly as the host evaluates it.

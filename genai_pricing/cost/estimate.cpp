@@ -19,10 +19,25 @@ Ref get(Borrowed mapping, PyObject* key) {
     return Ref::steal(PyObject_CallMethodOneArg(mapping.get(), names::get, key));
 }
 
+// True when str(entry) provably runs no Python code: None, or an exact dict
+// of exact str keys and exact float or None values (the parser's entries).
+bool renders_plainly(PyObject* entry) {
+    if (entry == Py_None) return true;
+    if (!PyDict_CheckExact(entry)) return false;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(entry, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key) || (value != Py_None && !PyFloat_CheckExact(value)))
+            return false;
+    return true;
+}
+
 // logger.debug("Estimating costs for model '" + str(args.model)
 //              + "' using pricing entry: " + str(entry))
-// As in that expression, `logger` and its `debug` are looked up before the
-// message is built; the message is built whether or not it is emitted.
+// As in that expression, `logger`, its `debug` and `args.model` are looked
+// up before the message is built.  The message is built whenever something
+// could observe it: when `debug` may do something, or when str() of the
+// model or the entry may run Python code.
 void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     Ref logger = global(module, names::logger);
     // The interpreter's own method lookup: a plain function found on the
@@ -31,9 +46,12 @@ void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     PyObject* found = nullptr;
     const bool unbound = _PyObject_GetMethod(logger.get(), names::debug, &found) == 1;
     Ref debug = Ref::steal(found);
-    Ref model_text = Ref::steal(PyObject_Str(getattr(request, names::model).get()));
-    Ref message = debug_message(model_text, entry_text(entry));
-    if (debug_is_noop(logger, debug, unbound)) return;
+    Ref model = getattr(request, names::model);
+    const bool plain = PyUnicode_CheckExact(model.get()) && renders_plainly(entry.get());
+    if (plain && debug_is_noop(logger, debug, unbound)) return;
+    Ref message = debug_message(Ref::steal(PyObject_Str(model.get())),
+                                Ref::steal(PyObject_Str(entry.get())));
+    if (!plain && debug_is_noop(logger, debug, unbound)) return;
     PyObject* call_args[] = {logger.get(), message.get()};
     Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)
                        : PyObject_Vectorcall(debug.get(), call_args + 1, 1, nullptr));

@@ -22,10 +22,8 @@ Ref snapshot_usage() {
 // `from types import SimpleNamespace; SimpleNamespace(model=model)`, the
 // import done at every call through the host's import machinery.
 Ref request_for(Borrowed model) {
-    static PyObject* const types_name = interned("types").release();
-    static PyObject* const namespace_name = interned("SimpleNamespace").release();
-    Ref types = Ref::steal(PyImport_Import(types_name));
-    Ref simple_namespace = getattr(types, namespace_name);
+    Ref types = Ref::steal(PyImport_Import(names::types));
+    Ref simple_namespace = getattr(types, names::SimpleNamespace);
     Ref kwargs = Ref::steal(PyDict_New());
     check(PyDict_SetItem(kwargs.get(), names::model, model.get()));
     Ref no_args = Ref::steal(PyTuple_New(0));
@@ -35,7 +33,6 @@ Ref request_for(Borrowed model) {
 }  // namespace
 
 Ref exercise_estimate_costs(Borrowed module, PyObject* const* args) {
-    static PyObject* const print_name = interned("print").release();
     Ref usage = snapshot_usage();
     Ref model = truthy(args[0]) ? Borrowed(args[0]).ref() : str(kDefaultModel);
     Ref request = request_for(model);
@@ -48,7 +45,7 @@ Ref exercise_estimate_costs(Borrowed module, PyObject* const* args) {
     check(PyDict_SetItem(record.get(), names::model, model.get()));
     check(PyDict_SetItem(record.get(), names::usage, usage.get()));
     check(PyDict_SetItem(record.get(), names::estimated_costs, est.get()));
-    Ref::steal(PyObject_CallOneArg(global(module, print_name).get(), record.get()));
+    Ref::steal(PyObject_CallOneArg(global(module, names::print).get(), record.get()));
     return est;
 }
 

@@ -97,8 +97,7 @@ std::pair<Ref, Ref> unpack_pair(PyObject* item) {
 
 // The loose scan over any other mapping: `for name, entry in table.items()`.
 ModelMatch scan_items(PyObject* table, PyObject* key) {
-    static PyObject* const items_name = interned("items").release();
-    Ref items = Ref::steal(PyObject_CallMethodNoArgs(table, items_name));
+    Ref items = Ref::steal(PyObject_CallMethodNoArgs(table, names::items));
     Ref it = Ref::steal(PyObject_GetIter(items.get()));
     while (Ref item = Ref::steal_maybe(PyIter_Next(it.get()))) {
         auto [name, entry] = unpack_pair(item.get());

@@ -25,10 +25,6 @@ struct StockLogging {
     PyObject* debug = nullptr;        // logging.Logger.__dict__["debug"]
     PyObject* is_enabled_for = nullptr;
     PyObject* module_dict = nullptr;  // logging.__dict__, for DEBUG
-    PyObject* disabled = nullptr;     // interned attribute names
-    PyObject* cache = nullptr;
-    PyObject* is_enabled_for_name = nullptr;
-    PyObject* debug_level_name = nullptr;
 };
 
 // Taken once from the standard library as first imported; held for the
@@ -36,19 +32,15 @@ struct StockLogging {
 const StockLogging* stock() {
     static StockLogging* s = nullptr;
     if (s) return s;
-    Ref logging = Ref::steal(PyImport_ImportModule("logging"));
-    Ref type = Ref::steal(PyObject_GetAttrString(logging.get(), "Logger"));
+    Ref logging = Ref::steal(PyImport_Import(names::logging));
+    Ref type = getattr(logging, names::Logger);
     if (!PyType_Check(type.get())) return nullptr;
     PyObject* type_dict = reinterpret_cast<PyTypeObject*>(type.get())->tp_dict;
     auto* made = new StockLogging;
-    made->debug = Ref::borrow(PyDict_GetItemString(type_dict, "debug")).release();
-    made->is_enabled_for = Ref::borrow(PyDict_GetItemString(type_dict, "isEnabledFor")).release();
+    made->debug = Ref::borrow(PyDict_GetItemWithError(type_dict, names::debug)).release();
+    made->is_enabled_for = Ref::borrow(PyDict_GetItemWithError(type_dict, names::isEnabledFor)).release();
     made->module_dict = Ref::borrow(PyModule_GetDict(logging.get())).release();
     made->logger_type = type.release();
-    made->disabled = interned("disabled").release();
-    made->cache = interned("_cache").release();
-    made->is_enabled_for_name = interned("isEnabledFor").release();
-    made->debug_level_name = interned("DEBUG").release();
     s = made;
     return s;
 }
@@ -70,16 +62,16 @@ bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound) {
     if (!unbound || debug.get() != s->debug ||
         Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(s->logger_type))
         return false;
-    if (_PyType_Lookup(Py_TYPE(obj), s->is_enabled_for_name) != s->is_enabled_for) return false;
+    if (_PyType_Lookup(Py_TYPE(obj), names::isEnabledFor) != s->is_enabled_for) return false;
     PyObject** dict_ptr = _PyObject_GetDictPtr(obj);
     PyObject* attrs = dict_ptr ? *dict_ptr : nullptr;
     if (!attrs || !PyDict_CheckExact(attrs)) return false;
-    if (item(attrs, s->is_enabled_for_name)) return false;
-    PyObject* disabled = item(attrs, s->disabled);
+    if (item(attrs, names::isEnabledFor)) return false;
+    PyObject* disabled = item(attrs, names::disabled);
     if (disabled == Py_True) return true;
     if (disabled != Py_False) return false;
-    PyObject* cache = item(attrs, s->cache);
-    PyObject* level = item(s->module_dict, s->debug_level_name);
+    PyObject* cache = item(attrs, names::_cache);
+    PyObject* level = item(s->module_dict, names::DEBUG);
     if (!cache || !PyDict_CheckExact(cache) || !level || !PyLong_CheckExact(level)) return false;
     return item(cache, level) == Py_False;
 }

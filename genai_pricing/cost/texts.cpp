@@ -1,17 +1,11 @@
 // The texts an estimate derives from strs: the lower-cased lookup key and
-// the debug message.  Both are functions of immutable exact strs, so the last
-// few results are remembered by the identity of the strs they came from.
+// the debug message, each built in one step from the strs' own storage.
 #include <cstring>
 
 #include "cost.hpp"
-#include "identity_memo.hpp"
 
 namespace quelm::cost {
 namespace {
-
-// Never destroyed: the interpreter may be gone when static destructors run.
-auto& key_memo = *new IdentityMemo<4, 1>();
-auto& message_memo = *new IdentityMemo<4, 2>();
 
 bool ascii_upper(Py_UCS1 c) { return c >= 'A' && c <= 'Z'; }
 
@@ -69,28 +63,15 @@ Ref concat(PyObject* const (&parts)[4]) {
 
 Ref model_key(Borrowed model) {
     PyObject* m = model.get();
-    if (!exact_ready_str(m)) return Ref::steal(PyObject_CallMethodNoArgs(m, names::lower));
-    if (PyUnicode_IS_ASCII(m) && !has_ascii_upper(m)) return model.ref();
-    PyObject* const keys[1] = {m};
-    if (PyObject* known = key_memo.find(keys)) return Ref::borrow(known);
-    // For a str, `lower` is the host's Unicode lower-case mapping.
-    Ref key = PyUnicode_IS_ASCII(m) ? ascii_lower(m)
-                                    : Ref::steal(PyObject_CallMethodNoArgs(m, names::lower));
-    key_memo.store(keys, key);
-    return key;
+    // For a str, `lower` is the host's Unicode lower-case mapping; an ASCII
+    // str needs only A to Z changed, and none of them means the str itself.
+    if (!exact_ready_str(m) || !PyUnicode_IS_ASCII(m))
+        return Ref::steal(PyObject_CallMethodNoArgs(m, names::lower));
+    return has_ascii_upper(m) ? ascii_lower(m) : model.ref();
 }
 
 Ref debug_message(Borrowed model_text, Borrowed entry_text) {
-    static PyObject* const opening = interned("Estimating costs for model '").release();
-    static PyObject* const middle = interned("' using pricing entry: ").release();
-    PyObject* const keys[2] = {model_text.get(), entry_text.get()};
-    const bool immutable = exact_ready_str(keys[0]) && exact_ready_str(keys[1]);
-    if (immutable) {
-        if (PyObject* known = message_memo.find(keys)) return Ref::borrow(known);
-    }
-    Ref message = concat({opening, keys[0], middle, keys[1]});
-    if (immutable) message_memo.store(keys, message);
-    return message;
+    return concat({names::debug_opening, model_text.get(), names::debug_middle, entry_text.get()});
 }
 
 }  // namespace quelm::cost

@@ -126,8 +126,14 @@ struct Markers {
 
 // Finds the markers "/" or "per\s+", then "\s*1\s*" and the unit letter
 // followed by a word boundary.  The end of the span counts as the end of the
-// text for that boundary; `readable` is the end of the whole text.  Each whitespace run is walked by at most one
-// marker candidate, so the scan stays linear.
+// text for that boundary; `readable` is the end of the whole text.  Each
+// whitespace run is walked by at most one marker candidate, so the scan stays
+// linear.
+//
+// The prefilter: only a "/" or a lower-case "p" can start a marker, and
+// find_either() skips to the next of the two (16 characters at a time where
+// SIMD is available).  A new way of writing a marker must add its first
+// character to that search, or it is never looked at.
 template <class Ch>
 Markers find_markers(const Ch* d, Span s, Py_ssize_t readable) {
     Markers found;

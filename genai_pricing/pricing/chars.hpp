@@ -12,7 +12,11 @@
 
 #include "../refs.hpp"
 
-#if defined(__SSE2__)
+// The SSE2 paths scan 16 bytes at a time; every other processor, and a
+// build with QUELM_NO_SIMD defined (CMake option QUELM_SCALAR, which CI
+// tests), runs the scalar loop beside each of them.
+#if defined(__SSE2__) && !defined(QUELM_NO_SIMD)
+#define QUELM_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -75,7 +79,7 @@ template <class Ch>
 bool lower_ascii(const Ch* d, Span s, char* out) {
     Py_ssize_t i = s.lo;
     bool ascii = true;
-#if defined(__SSE2__)
+#ifdef QUELM_SSE2
     if constexpr (sizeof(Ch) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
         __m128i seen = _mm_setzero_si128();
@@ -128,7 +132,7 @@ bool ascii_lower_contains(const Ch* d, Span s, const char* needle) {
 // one below U+001F, U+0085, U+2028 or U+2029 (is_line_break decides).
 template <class Ch>
 Py_ssize_t next_break_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t len) {
-#if defined(__SSE2__)
+#ifdef QUELM_SSE2
     if constexpr (sizeof(Ch) == 1) {
         const __m128i low = _mm_set1_epi8(0x1E), nel = _mm_set1_epi8(static_cast<char>(0x85));
         for (; pos + 16 <= len; pos += 16) {
@@ -161,9 +165,9 @@ Py_ssize_t next_break_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t len) {
 // The first position in [pos, hi) holding `a` or `b`, or hi.  Vector loads
 // may read on up to `readable` (the end of the text), never past it.
 template <class Ch>
-Py_ssize_t find_either(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch a,
-                       Ch b) {
-#if defined(__SSE2__)
+Py_ssize_t find_either(const Ch* d, Py_ssize_t pos, Py_ssize_t hi,
+                       [[maybe_unused]] Py_ssize_t readable, Ch a, Ch b) {
+#ifdef QUELM_SSE2
     if constexpr (sizeof(Ch) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
         const bool wide = sizeof(Ch) == 2;
@@ -187,8 +191,9 @@ Py_ssize_t find_either(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t re
 // The first position in [pos, hi) holding an ASCII digit, "," or "." or a
 // non-ASCII character (which may be a digit of another script), or hi.
 template <class Ch>
-Py_ssize_t find_number_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable) {
-#if defined(__SSE2__)
+Py_ssize_t find_number_candidate(const Ch* d, Py_ssize_t pos, Py_ssize_t hi,
+                                 [[maybe_unused]] Py_ssize_t readable) {
+#ifdef QUELM_SSE2
     if constexpr (sizeof(Ch) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
         for (; pos < hi && pos + lanes <= readable; pos += lanes) {
@@ -233,10 +238,10 @@ Py_ssize_t find_char(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t read
 // [pos, hi) into `at`; returns how many there are.  Vector loads may read on
 // up to `readable`, never past it.
 template <class Ch>
-int find_all(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t readable, Ch ch,
-             Py_ssize_t* at, int want) {
+int find_all(const Ch* d, Py_ssize_t pos, Py_ssize_t hi,
+             [[maybe_unused]] Py_ssize_t readable, Ch ch, Py_ssize_t* at, int want) {
     int found = 0;
-#if defined(__SSE2__)
+#ifdef QUELM_SSE2
     if constexpr (sizeof(Ch) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(Ch);
         const __m128i target = sizeof(Ch) == 1 ? _mm_set1_epi8(static_cast<char>(ch))

@@ -2,8 +2,11 @@
 // and free-text price lines, into a dict of model name -> rates.
 #include "parser.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 #include "../unicode.hpp"
-#include "entries.hpp"
 #include "freetext.hpp"
 
 namespace quelm::pricing {
@@ -11,6 +14,31 @@ namespace {
 
 using chars::Span;
 using std::optional;
+
+// The float objects of a table's prices.  Price lists repeat the same few
+// prices: a small direct-mapped cache by bit pattern lets equal prices share
+// one float object (floats are immutable).
+class Prices {
+public:
+    Ref get(const optional<double>& price) {
+        if (!price) return Ref::none();
+        std::uint64_t bits;
+        std::memcpy(&bits, &*price, sizeof bits);
+        Slot& slot = slots_[(bits * 0x9e3779b97f4a7c15ull) >> 56];
+        if (!slot.object || slot.bits != bits) {
+            slot.object = Ref::steal(PyFloat_FromDouble(*price));
+            slot.bits = bits;
+        }
+        return slot.object;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t bits = 0;
+        Ref object;
+    };
+    Slot slots_[256];
+};
 
 template <class Ch>
 class DocumentParser {
@@ -20,7 +48,11 @@ public:
           d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
           len_(PyUnicode_GET_LENGTH(text)),
           observer_(observer),
-          entries_(d_, static_cast<size_t>(len_ / 64)) {}
+          // The result is the dict the entries go into as they are found,
+          // sized once for a guess at the number of names (a row per 64
+          // characters, up to a bound: a long text without prices should not
+          // allocate a large table), so that it seldom grows while filling.
+          table_(Ref::steal(_PyDict_NewPresized(std::min<Py_ssize_t>(len_ / 64, 1 << 15)))) {}
 
     Ref run() {
         chars::Lines<Ch> lines(d_, len_);
@@ -42,7 +74,7 @@ public:
                 report.name = Ref();
             }
         }
-        return entries_.build();
+        return table_;
     }
 
 private:
@@ -89,10 +121,9 @@ private:
             return;
         }
         r.kind = LineKind::TableRow;
-        if (name_ascii) hash_ = entries_.prepare_ascii(cells[0]);
         r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
         r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
-        store(cells[0], name_ascii, name_ascii, r);
+        store(cells[0], name_ascii, r);
     }
 
     void free_text(Span s, LineReport& r) {
@@ -102,7 +133,7 @@ private:
         if (!line) return;
         r.prompt = price_after(line->rest, "prompt");
         r.completion = price_after(line->rest, "completion");
-        store(line->name, chars::is_ascii(d_, line->name), false, r);
+        store(line->name, chars::is_ascii(d_, line->name), r);
     }
 
     optional<double> price_after(Span rest, const char* label) const {
@@ -165,32 +196,44 @@ private:
     }
 
     // Stores the rates found (r.prompt, r.completion) under the lower-cased
-    // name unless both are none.  `keyed`: hash_ already holds the hash of
-    // the (ASCII) name.
-    void store(Span name, bool name_ascii, bool keyed, LineReport& r) {
+    // name unless both are none.  A name stored again keeps its first
+    // position and takes the new rates.
+    void store(Span name, bool name_ascii, LineReport& r) {
         if (!r.prompt && !r.completion) {
             r.outcome = LineOutcome::NoPrice;
             if (observer_) r.name = lowered(name, name_ascii);
             return;
         }
-        if (name_ascii) {
-            if (!keyed) hash_ = entries_.prepare_ascii(name);
-            r.replaced = entries_.store_ascii(name, hash_, r.prompt, r.completion);
-            if (observer_) r.name = lowered(name, true);
-        } else {
-            Ref lowered_name = lower_non_ascii(name);
-            if (observer_) r.name = lowered_name;
-            r.replaced = entries_.store_lowered(std::move(lowered_name), r.prompt, r.completion);
-        }
+        Ref key = lowered(name, name_ascii);
+        r.replaced = put(key, r.prompt, r.completion);
         r.outcome = LineOutcome::Stored;
+        if (observer_) r.name = std::move(key);
+    }
+
+    // Sets the entry for `key` to these rates; true when it was present.
+    // Its rates are updated in place, which leaves the same table as
+    // replacing the entry would, the name in its first position.
+    bool put(const Ref& key, const optional<double>& prompt, const optional<double>& completion) {
+        PyObject* entry = PyDict_GetItemWithError(table_.get(), key.get());
+        Ref fresh;
+        if (!entry) {
+            if (PyErr_Occurred()) throw PyError{};
+            fresh = Ref::steal(PyDict_New());
+            entry = fresh.get();
+        }
+        check(PyDict_SetItem(entry, names::prompt_per_1M, prices_.get(prompt).get()));
+        check(PyDict_SetItem(entry, names::completion_per_1M, prices_.get(completion).get()));
+        if (!fresh) return true;
+        check(PyDict_SetItem(table_.get(), key.get(), fresh.get()));
+        return false;
     }
 
     PyObject* text_;
     const Ch* d_;
     Py_ssize_t len_;
     LineObserver* observer_;
-    EntryTable<Ch> entries_;
-    std::uint32_t hash_ = 0;  // of the ASCII name being stored
+    Ref table_;
+    Prices prices_;
     HeaderUnits units_;  // persist across the whole document
 };
 
@@ -208,7 +251,5 @@ Ref parse_document(Borrowed text, LineObserver* observer) {
             return DocumentParser<Py_UCS4>(s, observer).run();
     }
 }
-
-Ref parse_document(Borrowed text) { return parse_document(text, nullptr); }
 
 }  // namespace quelm::pricing

@@ -50,7 +50,8 @@ public:
     virtual void on_line(const LineReport& report) = 0;
 };
 
-// Parses `text` (an exact str, byte-order mark already removed).
-Ref parse_document(Borrowed text, LineObserver* observer);
+// Parses `text` (an exact str, byte-order mark already removed) into a
+// PricingTable, reporting each line to `observer` when there is one.
+Ref parse_document(Borrowed text, LineObserver* observer = nullptr);
 
 }  // namespace quelm::pricing

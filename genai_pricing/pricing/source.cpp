@@ -3,6 +3,7 @@
 #include "source.hpp"
 
 #include "../unicode.hpp"
+#include "parser.hpp"
 
 namespace quelm::pricing {
 namespace {
@@ -68,9 +69,9 @@ Ref without_bom(Ref text) {
 
 // A special method looked up on the type and bound to `obj`, as the `with`
 // statement does; a null Ref when the type has none.
-Ref special_method(Borrowed obj, const char* name) {
+Ref special_method(Borrowed obj, PyObject* name) {
     PyTypeObject* type = Py_TYPE(obj.get());
-    PyObject* descr = _PyType_Lookup(type, interned(name).get());
+    PyObject* descr = _PyType_Lookup(type, name);
     if (!descr) return Ref();
     descrgetfunc bind = Py_TYPE(descr)->tp_descr_get;
     if (!bind) return Ref::borrow(descr);
@@ -79,13 +80,13 @@ Ref special_method(Borrowed obj, const char* name) {
 
 // `with cm as resp: return resp.read().decode("utf-8", errors="replace")`
 Ref read_response(Borrowed cm) {
-    Ref enter = special_method(cm, "__enter__");
+    Ref enter = special_method(cm, names::__enter__);
     if (!enter) {
         PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
                      Py_TYPE(cm.get())->tp_name);
         throw PyError{};
     }
-    Ref exit = special_method(cm, "__exit__");
+    Ref exit = special_method(cm, names::__exit__);
     if (!exit) {
         PyErr_Format(PyExc_TypeError,
                      "'%.200s' object does not support the context manager protocol "
@@ -99,17 +100,12 @@ Ref read_response(Borrowed cm) {
         Ref body = Ref::steal(PyObject_CallMethodNoArgs(resp.get(), names::read));
         text = Ref::steal(PyObject_CallMethod(body.get(), "decode", "ss", "utf-8", "replace"));
     } catch (const PyError&) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        PyErr_NormalizeException(&type, &value, &tb);
-        Ref etype = Ref::steal_maybe(type), evalue = Ref::steal_maybe(value),
-            etb = Ref::steal_maybe(tb);
+        SavedError error;  // put back on leaving unless the block suppresses it
         Ref suppress = Ref::steal(PyObject_CallFunctionObjArgs(
-            exit.get(), etype.get(), evalue ? evalue.get() : Py_None, etb ? etb.get() : Py_None,
-            nullptr));
-        if (truthy(suppress)) return Ref::none();  // the block ends without a value
-        PyErr_Restore(etype.release(), evalue.release(), etb.release());
-        throw;
+            exit.get(), error.type(), error.value(), error.traceback(), nullptr));
+        if (!truthy(suppress)) throw;
+        error.discard();
+        return Ref::none();  // the block ends without a value
     }
     Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
     return text;
@@ -131,7 +127,7 @@ Ref read_web(PyObject* src) {
 
 // open(src, "r", encoding="utf8").read(), closing the file straight away.
 Ref read_file(Borrowed module, PyObject* src) {
-    Ref open = global(module, interned("open").get());
+    Ref open = global(module, names::open);
     Ref args = Ref::steal(Py_BuildValue("(Os)", src, "r"));
     Ref kwargs = Ref::steal(Py_BuildValue("{s:s}", "encoding", "utf8"));
     Ref file = Ref::steal(PyObject_Call(open.get(), args.get(), kwargs.get()));
@@ -139,14 +135,11 @@ Ref read_file(Borrowed module, PyObject* src) {
     try {
         text = Ref::steal(PyObject_CallMethodNoArgs(file.get(), names::read));
     } catch (const PyError&) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        Ref closed = Ref::steal_maybe(PyObject_CallMethod(file.get(), "close", nullptr));
-        if (!closed) PyErr_Clear();  // the read error is the one to report
-        PyErr_Restore(type, value, tb);
+        SavedError error;  // the read error is the one to report
+        if (!Ref::steal_maybe(PyObject_CallMethodNoArgs(file.get(), names::close))) PyErr_Clear();
         throw;
     }
-    Ref::steal(PyObject_CallMethod(file.get(), "close", nullptr));
+    Ref::steal(PyObject_CallMethodNoArgs(file.get(), names::close));
     return text;
 }
 
@@ -161,17 +154,12 @@ Ref read_text(Borrowed module, PyObject* src) {
 }
 
 void warn_failed_load(Borrowed module, PyObject* path) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    Ref etype = Ref::steal_maybe(type), evalue = Ref::steal_maybe(value),
-        etb = Ref::steal_maybe(tb);
+    SavedError error;  // still pending afterwards, or the context of a logging failure
     Ref get_logger = getattr(global(module, names::logging), names::getLogger);
     Ref logger = call(get_logger, global(module, names::__name__));
     Ref::steal(PyObject_CallMethodObjArgs(logger.get(), names::warning,
-                                          str("Failed to load pricing from %s: %s").get(), path,
-                                          evalue ? evalue.get() : Py_None, nullptr));
-    PyErr_Restore(etype.release(), evalue.release(), etb.release());
+                                          names::load_warning, path,
+                                          error.value(), nullptr));
 }
 
 void require_text(Borrowed text) {

@@ -17,11 +17,16 @@ Ref read_text(Borrowed module, PyObject* src);
 // Logs "Failed to load pricing from %s: %s" at warning level with `path` and
 // the pending exception, through the logger named after the module's
 // `__name__` at this moment.  The exception stays pending; an error raised by
-// the logging itself replaces it.
+// the logging itself propagates instead, with the read error as its
+// `__context__`.
 void warn_failed_load(Borrowed module, PyObject* path);
 
 // What `text.splitlines()` demands of a source's text: a str; anything else
 // raises that call's AttributeError.
 void require_text(Borrowed text);
+
+// The module functions `_parse_pricing` and `clear_pricing_cache`.
+Ref parse_pricing(Borrowed module, PyObject* const* args);
+Ref clear_pricing_cache(Borrowed module, PyObject* const* args);
 
 }  // namespace quelm::pricing

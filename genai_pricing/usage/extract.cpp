@@ -10,7 +10,7 @@
 // Ref with the Python error still set; the block then stops, and the error
 // is dropped when ordinary or propagated when it is an interrupt.
 #include "../function.hpp"
-#include "counting.hpp"
+#include "usage.hpp"
 
 namespace quelm::usage {
 namespace {

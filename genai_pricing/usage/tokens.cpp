@@ -5,7 +5,7 @@
 // back the module from sys.modules, and while it is missing every call looks
 // for it again (so installing it, or putting a stand-in into sys.modules,
 // takes effect at the next call).
-#include "counting.hpp"
+#include "usage.hpp"
 
 #include "../function.hpp"
 
@@ -14,9 +14,7 @@ namespace {
 
 // The encodings tried, in order, when the model has none of its own.
 PyObject* fallback_encoding(int i) {
-    static PyObject* const names[] = {interned("o200k_base").release(),
-                                      interned("cl100k_base").release()};
-    return names[i];
+    return i == 0 ? names::o200k_base : names::cl100k_base;
 }
 
 // The failed step's ordinary error is dropped; returns the "no count" marker.
@@ -49,21 +47,17 @@ Ref tokenizer_count(Borrowed text, Borrowed model_name) {
 
 }  // namespace
 
-Ref estimate_tokens(Borrowed text) {
-    const Py_ssize_t n = check(PyUnicode_GetLength(text.get()));
+// (code points + 3) // 4, so 0 for the empty text; `text` is an exact str.
+Ref approx_token_count(Borrowed, PyObject* const* args) {
+    const Py_ssize_t n = check(PyUnicode_GetLength(args[0]));
     return Ref::steal(PyLong_FromSsize_t((n + 3) / 4));
 }
 
-Ref tokenizer_or_estimate(Borrowed module, Borrowed text, Borrowed model_name) {
-    if (Ref count = tokenizer_count(text, model_name)) return count;
-    PyObject* args[] = {text.get()};
-    return call_global(module, names::_approx_token_count, approx_token_count, args, 1);
-}
-
-Ref approx_token_count(Borrowed, PyObject* const* args) { return estimate_tokens(args[0]); }
-
+// The tokenizer's count, or, when any ordinary error occurs on the
+// tokenizer's road, the module's `_approx_token_count(text)`.
 Ref count_openai_tokens(Borrowed module, PyObject* const* args) {
-    return tokenizer_or_estimate(module, args[0], args[1]);
+    if (Ref count = tokenizer_count(args[0], args[1])) return count;
+    return call_global(module, names::_approx_token_count, approx_token_count, args, 1);
 }
 
 }  // namespace quelm::usage

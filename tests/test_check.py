@@ -14,7 +14,6 @@ import quelm
 from conftest import run_python
 from quelm import _check, _explain
 from quelm import genai_pricing as gp
-from test_source import server  # noqa: F401 - a fixture: a price list served on 127.0.0.1
 
 HEAD = "| Model | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n"
 

@@ -50,7 +50,7 @@ void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     const bool plain = PyUnicode_CheckExact(model.get()) && renders_plainly(entry.get());
     if (plain && debug_is_noop(logger, debug, unbound)) return;
     // str(args.model) first, then str(entry): as separate statements, since
-    // the order in which function arguments are evaluated is unspecified.
+    // the compiler chooses the order in which a call's arguments are evaluated.
     Ref model_text = Ref::steal(PyObject_Str(model.get()));
     Ref message = debug_message(model_text, Ref::steal(PyObject_Str(entry.get())));
     if (!plain && debug_is_noop(logger, debug, unbound)) return;

@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint64_t kBase = 1000003;
 
 struct Name {
-    PyObject* str;                   // borrowed from the caller's list
+    Ref str;  // held: allocating the result may run a collection that empties the list
     std::vector<std::uint64_t> prefix;  // prefix[i]: hash of the first i code points
 };
 
@@ -52,7 +52,7 @@ PyObject* first_contained(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
             const int kind = PyUnicode_KIND(s);
             const void* data = PyUnicode_DATA(s);
-            Name name{s, std::vector<std::uint64_t>(static_cast<size_t>(len) + 1)};
+            Name name{Ref::borrow(s), std::vector<std::uint64_t>(static_cast<size_t>(len) + 1)};
             for (Py_ssize_t j = 0; j < len; ++j)
                 name.prefix[j + 1] = name.prefix[j] * kBase + PyUnicode_READ(kind, data, j) + 1;
             if (len > longest) longest = len;
@@ -80,7 +80,7 @@ PyObject* first_contained(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                     if (hit == index.end()) continue;
                     for (Py_ssize_t earlier : hit->second) {
                         if (earlier >= best) break;
-                        if (cost::str_contains(name.str, names[earlier].str)) {
+                        if (cost::str_contains(name.str.get(), names[earlier].str.get())) {
                             best = earlier;
                             break;
                         }

@@ -105,8 +105,30 @@ public:
         PyErr_Fetch(&type, &value, &tb);
         PyErr_NormalizeException(&type, &value, &tb);
         if (value && value != value_) {
-            PyException_SetContext(value, value_);  // takes the reference
-            value_ = nullptr;
+            // As a raise in an `except` block chains it: the saved error goes
+            // at the end of the new error's chain of contexts (which holds
+            // whatever the scope raised and handled on the way), unless it is
+            // there already.  The walk stops at a cycle, as the host's does.
+            PyObject* last = value;
+            PyObject* slow = value;
+            bool advance_slow = false;
+            while (PyObject* up = PyException_GetContext(last)) {
+                Py_DECREF(up);  // still held by `last`
+                if (up == value_ || up == slow) {
+                    last = nullptr;
+                    break;
+                }
+                last = up;
+                if (advance_slow) {
+                    slow = PyException_GetContext(slow);
+                    Py_DECREF(slow);
+                }
+                advance_slow = !advance_slow;
+            }
+            if (last) {
+                PyException_SetContext(last, value_);  // takes the reference
+                value_ = nullptr;
+            }
         }
         PyErr_Restore(type, value, tb);
         discard();

@@ -154,6 +154,48 @@ def test_first_contained_agrees_with_the_pairwise_rule():
         _explain.first_contained(["a", b"a"])
 
 
+GC_EMPTIES_NAMES = """
+import gc
+from quelm import _explain
+
+def names():
+    # Built at run time, so that the list holds their only references.
+    base = "".join(["model-", "x" * 20])
+    return [base] + [base + "".join(["-", str(i)]) for i in range(40)]
+
+expected = _explain.first_contained(names())
+calling, reused = False, []
+
+class Clearer:
+    def __init__(self, lst):
+        self.lst, self.cycle = lst, self
+    def __del__(self):
+        if calling:
+            self.lst.clear()
+            reused.append(["".join(["zq", str(i)]) * 9 for i in range(41)])
+
+gc.set_threshold(1)
+for _ in range(50):
+    lst = names()
+    spare = [[] for _ in range(200)]  # the call's result list is then allocated
+    Clearer(lst)
+    calling = True
+    got = _explain.first_contained(lst)
+    calling = False
+    if reused:
+        break
+assert reused, "no collection ran inside the call"
+assert got == expected, got[:5]
+"""
+
+
+def test_first_contained_keeps_its_names_through_a_collection(tmp_path):
+    # A collection while the result is allocated runs a finaliser that
+    # empties the list and reuses the memory of the names it held.
+    done = run_python("-c", GC_EMPTIES_NAMES, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+
+
 def big_list(n):
     """A price list of `n` names shaped like real ones: families with dated
     and sized variants, each family's base name first (so later sizes are

@@ -222,6 +222,9 @@ class Entry(collections.UserDict):
     (type("Pairs", (dict,), {"items": lambda self: [(1, 2, 3)]})(x=1), NS(model="g"), BOTH),
     ({type("Name", (str,), {"__contains__": lambda s, o: True})("zz"): rates(1.0, 1.0)},
      NS(model="gpt-4"), BOTH),
+    # str(args.model) runs before str(entry): the model's error is the one raised.
+    ({"m": type("Bad", (collections.UserDict,), {"__str__": lambda s: {}[s]})(rates(1.0, 1.0))},
+     NS(model=type("M", (str,), {"__str__": lambda s: 1 / 0})("m")), BOTH),
 ])
 def test_other_inputs_behave_as_in_python(use_table, table, args, usage):
     use_table(table)

@@ -113,6 +113,25 @@ def test_logging_failure_chains_the_read_error(opened, monkeypatch):
     assert repr(caught.value.__context__) == "OSError('connection reset')"
 
 
+class RefuseWhileHandling(logging.Filter):
+    def filter(self, record):
+        try:
+            raise KeyError("no handler")
+        except KeyError:
+            raise RuntimeError("handler down")
+
+
+def test_logging_failure_keeps_its_own_chain_before_the_read_error(opened, monkeypatch):
+    opened["body"] = OSError("connection reset")
+    monkeypatch.setattr(logging.getLogger("quelm.genai_pricing"), "filters",
+                        [RefuseWhileHandling()])
+    with pytest.raises(RuntimeError, match="handler down") as caught:
+        plain_parse("https://example.org/p.md")
+    handled = caught.value.__context__
+    assert repr(handled) == "KeyError('no handler')"
+    assert repr(handled.__context__) == "OSError('connection reset')"
+
+
 def test_failing_exit_chains_the_read_error(opened, monkeypatch, caplog):
     monkeypatch.setattr(urllib.request, "urlopen",
                         lambda request, timeout=None: ExitFails(OSError("connection reset"), []))

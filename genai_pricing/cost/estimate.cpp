@@ -49,8 +49,10 @@ void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     Ref model = getattr(request, names::model);
     const bool plain = PyUnicode_CheckExact(model.get()) && renders_plainly(entry.get());
     if (plain && debug_is_noop(logger, debug, unbound)) return;
-    Ref message = debug_message(Ref::steal(PyObject_Str(model.get())),
-                                Ref::steal(PyObject_Str(entry.get())));
+    // str(args.model) first, then str(entry): as separate statements, since
+    // the compiler chooses the order in which a call's arguments are evaluated.
+    Ref model_text = Ref::steal(PyObject_Str(model.get()));
+    Ref message = debug_message(model_text, Ref::steal(PyObject_Str(entry.get())));
     if (!plain && debug_is_noop(logger, debug, unbound)) return;
     PyObject* call_args[] = {logger.get(), message.get()};
     Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)

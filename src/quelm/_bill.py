@@ -31,7 +31,7 @@ from msgspec import UNSET
 
 import quelm
 from quelm import _estimate, genai_pricing
-from quelm._terminal import (CommandError, count, describe, dollars, model_name, shown, shown_name,
+from quelm._terminal import (CommandError, Report, count, describe, dollars, model_name, shown, shown_name,
                              strict_json, table)
 
 NOT_JSON = "not JSON"
@@ -444,7 +444,7 @@ def as_csv(result: dict) -> str:
     return buffer.getvalue().rstrip("\n")
 
 
-def run(args: argparse.Namespace) -> tuple[list[str], int, list[str]]:
+def run(args: argparse.Namespace) -> Report:
     """The bill's lines, exit status 1 under --strict when a model matched
     no entry, and that fact for standard error (printed after the bill),
     where --json and --csv leave it."""
@@ -462,4 +462,4 @@ def run(args: argparse.Namespace) -> tuple[list[str], int, list[str]]:
         notes.append(f"{PROG} bill: {'error' if args.strict else 'warning'}: "
                      f"{len(result['unpriced'])} model(s) matched no entry of the price list "
                      "and are priced at $0: " + ", ".join(shown(m) for m in result["unpriced"]))
-    return text, 1 if result["unpriced"] and args.strict else 0, notes
+    return Report(text, 1 if result["unpriced"] and args.strict else 0, notes)

@@ -23,7 +23,7 @@ from typing import Any, Iterable, Optional
 
 import quelm
 from quelm import _explain, _inspect
-from quelm._terminal import dollars, shown, shown_name, strict_json
+from quelm._terminal import Report, dollars, shown, shown_name, strict_json
 
 PROG = "python -m quelm check"
 
@@ -720,11 +720,11 @@ def as_json(source: str, pricing: dict, found: list[dict]) -> str:
                         "warnings": warnings, "findings": found})
 
 
-def run(args: argparse.Namespace) -> tuple[list[str], int]:
+def run(args: argparse.Namespace) -> Report:
     """The report's lines, and exit status 1 when it holds an error (2, as a
     CommandError, when the source cannot be read)."""
     source = args.source if args.source is not None else quelm.BUNDLED_PRICING
     pricing, lines = _inspect.read(source, status=2)
     found = check(pricing, lines)
     text = [as_json(source, pricing, found)] if args.json else render(source, pricing, found)
-    return text, 1 if summary(found)[0] else 0
+    return Report(text, 1 if summary(found)[0] else 0)

@@ -9,7 +9,7 @@ import json
 import logging
 import math
 import unicodedata
-from typing import Any, Iterator, Optional, Sequence
+from typing import Any, Iterator, NamedTuple, Optional, Sequence
 
 from quelm import _explain, genai_pricing
 
@@ -21,6 +21,15 @@ class CommandError(Exception):
     def __init__(self, message: str, status: int = 1) -> None:
         super().__init__(message)
         self.status = status
+
+
+class Report(NamedTuple):
+    """What a command gives back: the lines for standard output, its exit
+    status, and warnings for standard error, printed after the output."""
+
+    lines: list[str]
+    status: int = 0
+    notes: Sequence[str] = ()
 
 
 def unreadable(source: str, exc: BaseException, status: int = 1) -> CommandError:

@@ -10,8 +10,8 @@
 Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
 told another source.  A command is one `add_parser` call in `build_parser`
 and one entry in `COMMANDS`: a function of the parsed arguments that returns
-the lines to print (or the lines and an exit status, and optionally the
-lines for standard error, printed after them) or raises CommandError.
+a `Report` (the lines to print, the exit status, and warnings for standard
+error, printed after them) or raises CommandError.
 """
 
 from __future__ import annotations
@@ -23,7 +23,7 @@ import textwrap
 from typing import Callable, NoReturn
 
 from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _explain, _inspect, genai_pricing
-from quelm._terminal import CommandError, load, model_name, run_quietly, shown
+from quelm._terminal import CommandError, Report, load, model_name, run_quietly, shown
 
 PROG = "python -m quelm"
 SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
@@ -118,11 +118,10 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-Result = list[str] | tuple[list[str], int] | tuple[list[str], int, list[str]]
-COMMANDS: dict[str, Callable[[argparse.Namespace], Result]] = {
-    "inspect": lambda a: _inspect.run(a.source, a.explain, a.json),
-    "estimate": lambda a: _estimate.run(a.pricing, a.model, a.prompt_tokens,
-                                        a.completion_tokens, a.json),
+COMMANDS: dict[str, Callable[[argparse.Namespace], Report]] = {
+    "inspect": lambda a: Report(_inspect.run(a.source, a.explain, a.json)),
+    "estimate": lambda a: Report(_estimate.run(a.pricing, a.model, a.prompt_tokens,
+                                               a.completion_tokens, a.json)),
     "check": _check.run,
     "bill": _bill.run,
 }
@@ -172,12 +171,11 @@ def main(argv: list[str] | None = None) -> int:
             sys.stdout.flush()
             print(f"{name}: error: {exc}", file=sys.stderr)
             return exc.status
-        lines, status, *notes = result if isinstance(result, tuple) else (result, 0)
-        printed = _print(lines)
-        for note in notes[0] if notes else ():
+        printed = _print(result.lines)
+        for note in result.notes:
             # Warnings follow the output, as a reader expects them at its end.
             print(note, file=sys.stderr)
-        return printed or status
+        return printed or result.status
     except KeyboardInterrupt:
         # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
         return 130

@@ -176,7 +176,7 @@ PyMethodDef methods[] = {
 int64_t interpreter_id = -1;
 
 int execute(PyObject*) {
-    PyObject* done = boundary([] {
+    const Ref done = Ref::steal_maybe(boundary([] {
         const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
         if (id < 0) throw PyError{};
         if (interpreter_id == -1) interpreter_id = id;
@@ -187,10 +187,8 @@ int execute(PyObject*) {
         }
         names::init();
         return Ref::none();
-    });
-    if (!done) return -1;
-    Py_DECREF(done);
-    return 0;
+    }));
+    return done ? 0 : -1;
 }
 
 PyModuleDef_Slot slots[] = {

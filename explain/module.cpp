@@ -80,12 +80,32 @@ public:
         put(record, "replaced", boolean(r.replaced));
         put(record, "few_cells", boolean(r.few_cells));
         put(record, "units", units);
+        put(record, "cells", cells(r));
         check(PyList_Append(lines_.get(), record.get()));
     }
 
     const Ref& lines() const { return lines_; }
 
 private:
+    // {"text", "unit", "value", "number"} per cell; "number" is the span of
+    // the number read, as (start, end) within the cell's text, or None.
+    Ref cells(const pricing::LineReport& r) const {
+        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.cells.size())));
+        Py_ssize_t i = 0;
+        for (const pricing::CellReport& c : r.cells) {
+            Ref cell = Ref::steal(PyDict_New());
+            put(cell, "text", Ref::steal(PyUnicode_Substring(text_.get(), c.text.lo, c.text.hi)));
+            put(cell, "unit", unit_tag(c.unit));
+            put(cell, "value", price(c.value));
+            put(cell, "number", c.number.empty()
+                                    ? Ref::none()
+                                    : Ref::steal(Py_BuildValue("(nn)", c.number.lo - c.text.lo,
+                                                               c.number.hi - c.text.lo)));
+            PyList_SET_ITEM(list.get(), i++, cell.release());
+        }
+        return list;
+    }
+
     Borrowed text_;  // held by the caller for the whole parse
     Ref lines_;
 };

@@ -5,12 +5,14 @@ import builtins
 import collections
 import logging
 import pathlib
+import re
 from types import SimpleNamespace
 
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
+import ref_parser
 from conftest import run_python
 from pricing_files import as_exact
 from quelm import _explain
@@ -40,6 +42,7 @@ def check_agreement(path):
 
     # The table rebuilt from the reports alone is the stored table.
     rebuilt = {}
+    header_units = []
     for r in lines:
         s = r["text"].strip()
         assert (r["kind"] == "blank") == (s == "")
@@ -55,8 +58,41 @@ def check_agreement(path):
             assert not r["replaced"]
             if r["outcome"] == "no price" or r["kind"] != "table row":
                 assert r["prompt_per_1M"] is None and r["completion_per_1M"] is None
+        check_cells(r, header_units)
+        if r["kind"] == "header":
+            header_units = [c["unit"] for c in r["cells"]]
     assert as_exact(rebuilt) == as_exact(stored)
     return lines
+
+
+def exact(value):
+    return type(value), repr(value)
+
+
+def check_cells(report, header_units):
+    """Every cell of a header or table row, split as the parser splits its
+    first three, converted by the cell converter under its column's unit
+    (the last header row's, the parser's own tags for the 2nd and 3rd)."""
+    cells = report["cells"]
+    if report["kind"] not in ("header", "table row"):
+        assert cells == []
+        return
+    texts = [c.strip() for c in report["text"].strip().strip("|").split("|")]
+    assert [c["text"] for c in cells] == texts
+    for i, c in enumerate(cells):
+        if report["kind"] == "header":
+            assert c["unit"] == ref_parser._header_unit(c["text"])
+            assert (c["value"], c["number"]) == (None, None)
+            continue
+        unit = (None if i == 0 else report["units"][("prompt", "completion")[i - 1]] if i < 3
+                else header_units[i] if i < len(header_units) else None)
+        value = None if i == 0 else ref_parser.cell_to_per_1m(c["text"], unit)
+        assert (c["unit"], exact(c["value"])) == (unit, exact(value))
+        number = re.search(r"\$?([\d,]*\.?\d+)", c["text"]) if i else None
+        assert c["number"] == (number.span(1) if number else None)
+    if report["kind"] == "table row":
+        assert exact(cells[1]["value"]) == exact(report["prompt_per_1M"])
+        assert exact(cells[2]["value"]) == exact(report["completion_per_1M"])
 
 
 def test_example_price_list_agrees():
@@ -103,7 +139,24 @@ def test_line_reports(tmp_path, line, expected):
     [report] = _explain.explain(gp, str(path))[1]
     defaults = dict(line=1, text=line, name=None, prompt_per_1M=None, completion_per_1M=None,
                     replaced=False, few_cells=False, units=UNITS_NONE)
+    check_cells(report, [])
+    del report["cells"]
     assert report == {**defaults, **expected}
+
+
+def test_later_columns_take_their_headers_units(tmp_path):
+    path = tmp_path / "wide.md"
+    path.write_text("| Model | Prompt | Completion | Cached (per 1K) | Above |\n"
+                    "| a | 1 | 2 | 0.0005 | 200,000 tokens | 3 /1M |\n"
+                    "prose\n| b | 1 | 2 | 0.001 |\n"
+                    "| Model | Prompt | Completion | Cached |\n| c | 1 | 2 | 0.001 |\n",
+                    encoding="utf8")
+    rows = [r["cells"][3:] for r in check_agreement(path) if r["kind"] == "table row"]
+    assert [[(c["unit"], c["value"], c["number"]) for c in row] for row in rows] == [
+        [("1k", 0.5, (0, 6)), (None, 200000.0, (0, 7)), (None, 3.0, (0, 1))],
+        [("1k", 1.0, (0, 5))],
+        [(None, 0.001, (0, 5))],
+    ]
 
 
 def test_unit_tags_reported_until_the_next_header(tmp_path):

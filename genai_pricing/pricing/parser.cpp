@@ -65,6 +65,7 @@ public:
             report.outcome = LineOutcome::Skipped;
             report.few_cells = report.replaced = false;
             report.prompt = report.completion = std::nullopt;
+            if (observer_) report.cells.clear();
             handle_line(chars::strip(d_, line), report);
             if (observer_) {
                 report.number = number;
@@ -86,7 +87,7 @@ private:
         }
         if (d_[s.lo] == '|') {
             Span cells[3];
-            if (split_cells(s, cells)) return table_row(cells, r);
+            if (split_cells(s, cells)) return table_row(s, cells, r);
             r.few_cells = true;
         }
         free_text(s, r);
@@ -107,7 +108,7 @@ private:
         return true;
     }
 
-    void table_row(const Span (&cells)[3], LineReport& r) {
+    void table_row(Span s, const Span (&cells)[3], LineReport& r) {
         if (is_rule(cells[0]) && is_rule(cells[1]) && is_rule(cells[2])) {
             r.kind = LineKind::Separator;
             return;
@@ -118,12 +119,56 @@ private:
             units_.completion = cell::header_unit(d_, cells[2]);
             r.kind = LineKind::Header;
             r.outcome = LineOutcome::UnitsSet;
+            if (observer_) report_header(s, r);
             return;
         }
         r.kind = LineKind::TableRow;
         r.prompt = cell::num_with_header(d_, cells[1], len_, Column::Prompt, units_);
         r.completion = cell::num_with_header(d_, cells[2], len_, Column::Completion, units_);
         store(cells[0], name_ascii, r);
+        if (observer_) report_row(s, r);
+    }
+
+    // Every cell of a table line, split as split_cells() splits the first
+    // three: "|" stripped from both ends, split at every "|", each stripped.
+    void all_cells(Span s, std::vector<CellReport>& out) const {
+        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
+        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        Py_ssize_t start = s.lo;
+        for (Py_ssize_t p = s.lo; p <= s.hi; ++p) {
+            if (p < s.hi && d_[p] != '|') continue;
+            out.push_back(CellReport{chars::strip(d_, {start, p})});
+            start = p + 1;
+        }
+    }
+
+    // A header row's cells with the unit each states; later rows take the
+    // units of the columns after the third from here.
+    void report_header(Span s, LineReport& r) {
+        all_cells(s, r.cells);
+        column_units_.clear();
+        for (CellReport& c : r.cells) {
+            c.unit = cell::header_unit(d_, c.text);
+            column_units_.push_back(c.unit);
+        }
+    }
+
+    // A table row's cells, each after the first converted under its column's
+    // unit, as the parser converts the second and third.
+    void report_row(Span s, LineReport& r) const {
+        all_cells(s, r.cells);
+        for (size_t i = 1; i < r.cells.size(); ++i) {
+            CellReport& c = r.cells[i];
+            c.unit = i == 1   ? units_.prompt
+                     : i == 2 ? units_.completion
+                     : i < column_units_.size() ? column_units_[i]
+                                                : Unit::None;
+            cell::Digits digits;
+            Span number;
+            if (!cell::first_number(d_, c.text, len_, number, digits)) continue;
+            c.number = number;
+            c.value = cell::per_1m(d_, c.text, len_, number, digits, c.unit);
+        }
     }
 
     void free_text(Span s, LineReport& r) {
@@ -235,6 +280,7 @@ private:
     Ref table_;
     Prices prices_;
     HeaderUnits units_;  // persist across the whole document
+    std::vector<Unit> column_units_;  // every column's, kept for observers only
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "../shared.hpp"
 #include "cell.hpp"
@@ -30,6 +31,17 @@ enum class LineOutcome : unsigned char {
     NoMatch,     // free text that does not begin with "<name>:" or "<name> -"
 };
 
+// One cell of a header or table row, for observers: where its text lies,
+// the unit tag in force for its column, and what the cell converter reads
+// from it under that unit.  Header cells report the unit they state and no
+// value; a row's first cell (the model name) is never converted.
+struct CellReport {
+    chars::Span text;          // the cell, stripped, in the document
+    Unit unit = Unit::None;    // header: the tag it states; row: its column's tag
+    std::optional<double> value;  // rows: the converted price, if a number
+    chars::Span number;        // rows: the number read (empty when none)
+};
+
 struct LineReport {
     Py_ssize_t number = 0;     // 1-based line number (str.splitlines() lines)
     chars::Span line;          // the line's code points in the document, unstripped
@@ -40,6 +52,10 @@ struct LineReport {
     Ref name;                  // the model name, for Stored and NoPrice lines
     std::optional<double> prompt, completion;  // the prices found
     HeaderUnits units;         // the unit tags in force after this line
+    // Header and table rows: every cell, in order, the first three being the
+    // ones the parser reads.  A later column takes the unit its header cell
+    // stated in the last header row (none beyond that row's cells).
+    std::vector<CellReport> cells;
 };
 
 class LineObserver {

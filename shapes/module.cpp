@@ -2,8 +2,12 @@
 //
 //   read(response, /)  -> (model, counts, tier, region, created), or, for a
 //                         response that cannot be billed, the reason (str)
+//   dollars(counts, rates, /), add(totals, counts, /)  -> the arithmetic of a
+//                         bill, see their docstrings
 //   CLASSES            -> the names of the token classes, in counts' order
 //   REASONS            -> the reasons read() may give
+//   RESPONSE_FIELDS    -> the fields read on a response's own level; of them,
+//   NESTED_FIELDS         those that hold a response level in turn
 #include "shapes.hpp"
 
 #include <string>
@@ -24,7 +28,7 @@ GeminiNames& camel = *new GeminiNames;
 const char* const kClassNames[kClasses] = {
     "prompt", "cached", "cache_write", "cache_write_long", "audio_prompt", "audio_cached",
     "completion", "reasoning", "audio_completion"};
-const char* const kReasonTexts[] = {"error status", "no usage", "bad usage"};
+const char* const kReasonTexts[] = {kFailed, kNoUsage, kBadUsage};
 
 // "prompt_token_count" -> "promptTokenCount"
 std::string camel_of(const char* snake_name) {
@@ -65,8 +69,8 @@ PyObject* read_response(PyObject*, PyObject* response) {
     return boundary([&]() -> Ref {
         try {
             return read(response);
-        } catch (const Unbillable& why) {
-            return str(kReasonTexts[static_cast<int>(why.reason)]);
+        } catch (const BadUsage&) {
+            return str(kBadUsage);
         }
     });
 }
@@ -97,7 +101,139 @@ PyObject* dollars(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// Adds one call to running totals: totals[0] counts the calls, totals[1:]
+// add up the counts (Python ints: they cannot overflow).
+PyObject* add(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return boundary([&]() -> Ref {
+        if (nargs != 2 || !PyList_Check(args[0]) || !PyTuple_Check(args[1]) ||
+            PyList_GET_SIZE(args[0]) != PyTuple_GET_SIZE(args[1]) + 1) {
+            PyErr_SetString(PyExc_TypeError,
+                            "add() takes a list of totals and a tuple of one count fewer");
+            throw PyError{};
+        }
+        PyObject* totals = args[0];
+        static PyObject* const one = PyLong_FromLong(1);
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(totals); ++i) {
+            PyObject* more = i ? PyTuple_GET_ITEM(args[1], i - 1) : one;
+            Ref sum = Ref::steal(PyNumber_Add(PyList_GET_ITEM(totals, i), more));
+            check(PyList_SetItem(totals, i, sum.release()));
+        }
+        return Ref::none();
+    });
+}
+
+// The fast road of tally() for one line read as `got`: true when the line's
+// group was known and took it.
+bool fast(const Ref& got, PyObject* override, PyObject* thresholds, PyObject* groups) {
+    if (!got || !PyTuple_Check(got.get())) return false;
+    PyObject* model = override != Py_None ? override : PyTuple_GET_ITEM(got.get(), 0);
+    if (!PyUnicode_CheckExact(model)) return false;
+    PyObject* threshold = PyDict_GetItemWithError(thresholds, model);
+    if (!threshold) {
+        if (PyErr_Occurred()) throw PyError{};
+        return false;
+    }
+    PyObject* counts = PyTuple_GET_ITEM(got.get(), 1);
+    bool long_context = false;
+    if (threshold != Py_None) {
+        Count size = 0;
+        for (int i = kPrompt; i <= kAudioCached; ++i) {
+            const unsigned long long n = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(counts, i));
+            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyError{};
+            size += n;
+        }
+        const long long above = PyLong_AsLongLong(threshold);
+        if (above == -1 && PyErr_Occurred()) throw PyError{};
+        long_context = size > above;
+    }
+    const Ref key = Ref::steal(PyTuple_Pack(4, model, PyTuple_GET_ITEM(got.get(), 2),
+                                            PyTuple_GET_ITEM(got.get(), 3),
+                                            long_context ? Py_True : Py_False));
+    PyObject* totals = PyDict_GetItemWithError(groups, key.get());
+    if (!totals) {
+        if (PyErr_Occurred()) throw PyError{};
+        return false;
+    }
+    if (!PyList_Check(totals) || PyList_GET_SIZE(totals) != kClasses + 1) return false;
+    const Ref hold = Ref::borrow(totals);
+    PyObject* args[] = {totals, counts};
+    Ref::steal(add(nullptr, args, 2));
+    return true;
+}
+
+// A skipped line whose reason keeps no more line references (they are a
+// tuple, not a list): counted, true.  `skipped` maps a reason to
+// [lines, references].
+bool counted(const Ref& got, PyObject* skipped) {
+    if (!got || !PyUnicode_Check(got.get())) return false;
+    PyObject* entry = PyDict_GetItemWithError(skipped, got.get());
+    if (!entry) {
+        if (PyErr_Occurred()) throw PyError{};
+        return false;
+    }
+    if (!PyList_Check(entry) || PyList_GET_SIZE(entry) != 2) return false;
+    if (!PyTuple_Check(PyList_GET_ITEM(entry, 1))) return false;
+    static PyObject* const one = PyLong_FromLong(1);
+    Ref sum = Ref::steal(PyNumber_Add(PyList_GET_ITEM(entry, 0), one));
+    check(PyList_SetItem(entry, 0, sum.release()));
+    return true;
+}
+
+// The fast road of `bill`'s tally (see its docstring).
+PyObject* tally(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return boundary([&]() -> Ref {
+        if (nargs != 7 || !PyList_Check(args[0]) || !PyDict_Check(args[3]) ||
+            !PyDict_Check(args[4]) || !PyDict_Check(args[5])) {
+            PyErr_SetString(PyExc_TypeError,
+                            "tally() takes lines (a list), decode, model, thresholds (a dict), "
+                            "groups (a dict), skipped (a dict) and other");
+            throw PyError{};
+        }
+        PyObject *lines = args[0], *decode = args[1], *override = args[2];
+        PyObject *thresholds = args[3], *groups = args[4], *skipped = args[5], *other = args[6];
+        // The lines are the caller's list, which `other` could change:
+        // each is held while it is read.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(lines); ++i) {
+            const Ref raw = Ref::borrow(PyList_GET_ITEM(lines, i));
+            Ref got;
+            if (PyBytes_Check(raw.get())) {
+                Ref record = Ref::steal_maybe(PyObject_CallOneArg(decode, raw.get()));
+                if (!record) {
+                    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw PyError{};
+                    PyErr_Clear();  // not decoded fast: the other road decides
+                } else {
+                    try {
+                        got = read(record);
+                    } catch (const BadUsage&) {
+                        got = str(kBadUsage);
+                    }
+                }
+            }
+            if (fast(got, override, thresholds, groups) || counted(got, skipped)) continue;
+            const Ref index = Ref::steal(PyLong_FromSsize_t(i));
+            PyObject* call[] = {index.get(), raw.get(), got ? got.get() : Py_None};
+            Ref::steal(PyObject_Vectorcall(other, call, 3, nullptr));
+        }
+        return Ref::none();
+    });
+}
+
 PyMethodDef methods[] = {
+    {"tally", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tally)), METH_FASTCALL,
+     "tally(lines, decode, model, thresholds, groups, skipped, other, /)\n--\n\n"
+     "Adds up the calls of `lines` (bytes) whose group is known, and hands\n"
+     "every other line to `other(index, line, got)`.  A line is decoded by\n"
+     "`decode` and read as read() reads it (`got`: None when `decode` raised).\n"
+     "Its model is `model` when given, else the line's; its group is known when\n"
+     "`thresholds` holds the model (its long-context threshold, or None) and\n"
+     "`groups` holds the key (model, tier, region, long), long telling whether\n"
+     "the prompt is larger than the threshold; the group's totals then take\n"
+     "the call as add() adds it.  A line read as a reason whose entry in\n"
+     "`skipped` ([lines, references]) keeps no more references (a tuple) is\n"
+     "counted there."},
+    {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add)), METH_FASTCALL,
+     "add(totals, counts, /)\n--\n\n"
+     "Adds one call to running totals: totals[0] += 1, totals[i + 1] += counts[i]."},
     {"dollars", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dollars)), METH_FASTCALL,
      "dollars(counts, rates, /)\n--\n\n"
      "The sum over the classes of rate * (tokens / 1e6), in order, as a float;\n"
@@ -121,6 +257,16 @@ int execute(PyObject* module) {
         Ref reasons = Ref::steal(PyTuple_New(3));
         for (int i = 0; i < 3; ++i) PyTuple_SET_ITEM(reasons.get(), i, str(kReasonTexts[i]).release());
         check(PyModule_AddObjectRef(module, "REASONS", reasons.get()));
+        Ref fields = Ref::steal(PyList_New(0));
+#define QUELM_APPEND(name) check(PyList_Append(fields.get(), names_table.name.get()));
+        QUELM_RESPONSE_FIELDS(QUELM_APPEND)
+        check(PyModule_AddObjectRef(module, "RESPONSE_FIELDS",
+                                    Ref::steal(PyList_AsTuple(fields.get())).get()));
+        fields = Ref::steal(PyList_New(0));
+        QUELM_NESTED_FIELDS(QUELM_APPEND)
+#undef QUELM_APPEND
+        check(PyModule_AddObjectRef(module, "NESTED_FIELDS",
+                                    Ref::steal(PyList_AsTuple(fields.get())).get()));
         return Ref::none();
     }));
     return done ? 0 : -1;

@@ -26,6 +26,8 @@ namespace {
 
 const Names& n() { return *N; }
 
+Ref reason(const char* text) { return str(text); }
+
 // -- counts -------------------------------------------------------------
 
 constexpr Count kMaxTokens = Count(1) << 63;
@@ -49,13 +51,13 @@ Count count(const Ref& value) {
                 return big;
             }
         }
-        throw Unbillable{Reason::BadUsage};
+        throw BadUsage{};
     }
     if (o == Py_None) return 0;
     const char* type = Py_TYPE(o)->tp_name;
     const size_t len = std::strlen(type);
     if (len >= 5 && std::strcmp(type + len - 5, "Unset") == 0) return 0;
-    throw Unbillable{Reason::BadUsage};
+    throw BadUsage{};
 }
 
 Count count(const Level& level, const Ref& name) { return count(level.get(name.get())); }
@@ -69,7 +71,7 @@ bool equals(const Ref& total, Count sum) {
 // What remains of a count once the counts reported inside it are taken
 // out; a count smaller than its parts is no usage one can bill.
 Count part(Count whole, Count parts) {
-    if (whole < parts) throw Unbillable{Reason::BadUsage};
+    if (whole < parts) throw BadUsage{};
     return whole - parts;
 }
 
@@ -109,6 +111,16 @@ PyObject* tier_of(const Ref& value) {
         if (text_is(value, PyUnicode_AsUTF8(tier))) return tier;
     }
     return nullptr;
+}
+
+// Whether a str is empty or all whitespace (as str.isspace() tells).
+bool blank(PyObject* s) {
+    const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
+    const int kind = PyUnicode_KIND(s);
+    const void* data = PyUnicode_DATA(s);
+    for (Py_ssize_t i = 0; i < len; ++i)
+        if (!Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, i))) return false;
+    return true;
 }
 
 // -- the makers' rules --------------------------------------------------
@@ -274,22 +286,30 @@ bool is_level(const Ref& v) {
 //     requests are not)
 //   Gemini batch line: {key, response} or {key, error / status}; the SDK's
 //     InlinedResponse {response, metadata, error}
-// A failed request is not billed.
-Level unwrap(const Level& r, bool& batch) {
+// A failed request is not billed: `why` tells, and the level is empty.
+// (Reasons are returned, not thrown: runs hold many failed lines, and an
+// exception costs more than reading a whole line.)
+Level unwrap(const Level& r, bool& batch, const char*& why) {
     batch = false;
     if (!r.get(n().custom_id.get()).is_none()) {
         batch = true;
         const Ref result = r.get(n().result.get());
         if (!result.is_none()) {
             const Level res(result);
-            if (!text_is(res.get(n().type.get()), "succeeded")) throw Unbillable{Reason::Failed};
+            if (!text_is(res.get(n().type.get()), "succeeded")) {
+                why = kFailed;
+                return Level();
+            }
             return res.at(n().message.get());
         }
         const Level inner = r.at(n().response.get());
         const Ref status = inner.get(n().status_code.get());
         if (!r.get(n().error.get()).is_none() || !PyLong_Check(status.get()) ||
-            PyLong_AsLong(status.get()) != 200)
-            throw Unbillable{Reason::Failed};
+            PyLong_AsLong(status.get()) != 200) {
+            if (PyErr_Occurred()) PyErr_Clear();  // a status beyond a C long: no 200
+            why = kFailed;
+            return Level();
+        }
         return inner.at(n().body.get());
     }
     const Ref response = r.get(n().response.get());
@@ -299,9 +319,11 @@ Level unwrap(const Level& r, bool& batch) {
         batch = true;
         const Ref status = r.get(n().status.get());
         if (!r.get(n().error.get()).is_none() ||
-            (!status.is_none() && truthy(Level(status).get(n().code.get()))))
-            throw Unbillable{Reason::Failed};
-        if (response.is_none()) throw Unbillable{Reason::NoUsage};
+            (!status.is_none() && truthy(Level(status).get(n().code.get())))) {
+            why = kFailed;
+            return Level();
+        }
+        if (response.is_none()) why = kNoUsage;
         return Level(response);
     }
     return r;
@@ -343,20 +365,20 @@ Ref created(const Level& r) {
 
 Ref read(Borrowed response) {
     bool batch = false;
-    const Level r = unwrap(Level(response), batch);
-    if (!r.get(n().error.get()).is_none()) throw Unbillable{Reason::Failed};
+    const char* why = nullptr;
+    const Level r = unwrap(Level(response), batch, why);
+    if (why) return reason(why);
+    if (!r.get(n().error.get()).is_none()) return reason(kFailed);
     Ref model = r.get(n().model.get());
     if (!truthy(model)) model = r.get(n().modelVersion.get());
     if (!truthy(model)) model = r.get(n().model_version.get());
-    if (!PyUnicode_Check(model.get()) || !truthy(Ref::steal(
-            PyObject_CallMethodNoArgs(model.get(), n().strip.get()))))
-        model = Ref::none();
+    if (!PyUnicode_Check(model.get()) || blank(model.get())) model = Ref::none();
     Counts c{};
     PyObject* tier = nullptr;
     PyObject* region = nullptr;
     const Ref usage = r.get(n().usage.get());
     if (!usage.is_none()) {
-        if (!is_level(usage)) throw Unbillable{Reason::BadUsage};
+        if (!is_level(usage)) return reason(kBadUsage);
         const Level u(usage);
         if (u.has(n().cache_creation_input_tokens.get()) ||
             u.has(n().cache_read_input_tokens.get())) {
@@ -368,7 +390,7 @@ Ref read(Borrowed response) {
                    u.get(n().completion_tokens.get()).is_none() &&
                    u.get(n().input_tokens.get()).is_none() &&
                    u.get(n().output_tokens.get()).is_none()) {
-            throw Unbillable{Reason::NoUsage};
+            return reason(kNoUsage);
         } else {
             openai(u, c);
             const Ref served = r.get(n().service_tier.get());
@@ -381,12 +403,12 @@ Ref read(Borrowed response) {
             g = &camel_case();
             meta = r.get(n().usageMetadata.get());
         }
-        if (meta.is_none()) throw Unbillable{Reason::NoUsage};
-        if (!is_level(meta)) throw Unbillable{Reason::BadUsage};
+        if (meta.is_none()) return reason(kNoUsage);
+        if (!is_level(meta)) return reason(kBadUsage);
         const Level m(meta);
         if (m.get(g->prompt_token_count.get()).is_none() &&
             m.get(g->candidates_token_count.get()).is_none())
-            throw Unbillable{Reason::NoUsage};
+            return reason(kNoUsage);
         gemini(m, *g, c);
         tier = gemini_tier(r, m, *g);
     }

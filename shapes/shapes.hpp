@@ -18,11 +18,13 @@ enum Class : int {
 };
 using Counts = std::array<Count, kClasses>;
 
-// Why a response cannot be billed (thrown, and turned into its text).
-enum class Reason { Failed, NoUsage, BadUsage };
-struct Unbillable {
-    Reason reason;
-};
+// Why a response cannot be billed, as read() gives it.
+inline constexpr const char* kFailed = "error status";
+inline constexpr const char* kNoUsage = "no usage";
+inline constexpr const char* kBadUsage = "bad usage";
+// Thrown by a count that is no count, deep in a maker's rule (and turned
+// into kBadUsage by read()'s caller): rare, unlike the other reasons.
+struct BadUsage {};
 
 // Every name the reader looks up: (C++ name, text).
 #define QUELM_SHAPE_NAMES(X)                                                                     \
@@ -58,6 +60,16 @@ struct Unbillable {
     X(fast, "fast") X(ultrafast, "ultrafast") X(us, "us") X(tzinfo, "tzinfo")                 \
     X(replace, "replace") X(timestamp, "timestamp")
 
+// The fields read on a response's own level (and on a batch line's), as
+// opposed to its usage: a reader that decodes JSON may keep only these.
+// The second list: those that hold a response level in turn.
+#define QUELM_RESPONSE_FIELDS(X)                                                                 \
+    X(custom_id) X(result) X(type) X(message) X(response) X(status_code) X(body) X(error)        \
+    X(usage) X(usage_metadata) X(usageMetadata) X(key) X(status) X(model) X(modelVersion)        \
+    X(model_version) X(service_tier) X(sdk_http_response) X(created) X(created_at)               \
+    X(create_time) X(createTime)
+#define QUELM_NESTED_FIELDS(X) X(result) X(message) X(response) X(body)
+
 // Gemini's fields, snake_case as the SDK names them and camelCase as the
 // REST API and the SDK's by-alias dumps write them.
 #define QUELM_GEMINI_NAMES(X)                                                                    \
@@ -84,8 +96,9 @@ struct GeminiNames {
 const GeminiNames& snake_case();
 const GeminiNames& camel_case();
 
-// The response's (model, counts, tier, region, created); raises Unbillable
-// when it cannot be billed (shapes.cpp).
+// The response's (model, counts, tier, region, created), or the reason it
+// cannot be billed as a str (shapes.cpp); throws BadUsage for a count that
+// is no count.
 Ref read(Borrowed response);
 
 // A count as a Python int.

@@ -6,16 +6,17 @@ import csv
 import gzip
 import io
 import json
+import os
 import pathlib
 import subprocess
 
 import pytest
 
 import bench_bill
+import quelm
 import ref_bill
-import ref_parser
 from conftest import run_python
-from quelm import _bill, cli
+from quelm import _bill, _pricelist, cli
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 EXAMPLE = ROOT / "examples" / "pricing_table.md"
@@ -59,9 +60,23 @@ def line(value):
     ({**CHAT, "usage": {"prompt_tokens": 2**70 // 2**10, "completion_tokens": 0}},
      None, ("gpt-4o-2024-08-06", 2**60, 0)),
 ])
-def test_line_shapes(record, model, expected):
-    assert _bill.read_line(line(record), model) == expected
-    assert ref_bill.read_line(line(record).decode(), model) == expected
+def test_line_shapes(tmp_path, record, model, expected):
+    assert read_line(tmp_path, line(record), model) == expected
+    name, usage = ref_bill.read_line(line(record).decode(), model)
+    assert (name, usage.prompt_size, sum(usage.counts) - usage.prompt_size) == expected
+
+
+def read_line(tmp_path, raw, model=None):
+    """(model, prompt tokens, completion tokens) of one line as bill reads
+    it (every class of each side together), or the reason it is skipped."""
+    path = tmp_path / "one.jsonl"
+    path.write_bytes(raw + b"\n")
+    result = _bill.bill([str(path)], _pricelist.read(str(EXAMPLE)), model)
+    if result["skipped"]:
+        [reason] = result["skipped"]
+        return reason
+    [row] = result["models"]
+    return row["model"], row["prompt_tokens"], row["completion_tokens"]
 
 
 @pytest.mark.parametrize("raw, reason", [
@@ -94,9 +109,13 @@ def test_line_shapes(record, model, expected):
     (line({"model": "gpt-4o", "usage": {"prompt_tokens": -5, "completion_tokens": 3}}), "bad usage"),
     (line({"model": "gpt-4o", "usage": {"prompt_tokens": 10**30, "completion_tokens": 3}}), "bad usage"),
     (line({"modelVersion": "g", "usageMetadata": {"promptTokenCount": 1.5}}), "bad usage"),
+    (b'{"model": "gpt-4o", "usage": {"prompt_tokens": 1e400, "completion_tokens": 1}}', "bad usage"),
+    (line({"custom_id": "r", "result": {"type": "errored", "error": {"type": "error"}}}), "error status"),
+    (line({"custom_id": "r", "result": {"type": "expired"}}), "error status"),
 ])
-def test_skip_reasons(raw, reason):
-    assert _bill.read_line(raw, None) == reason
+def test_skip_reasons(tmp_path, raw, reason):
+    assert read_line(tmp_path, raw) == reason
+    assert ref_bill.read_line(raw.decode("utf8", "replace")) == reason
 
 
 def bill(*args, capsys):
@@ -116,42 +135,43 @@ def run(tmp_path):
 
 
 def test_json_agrees_with_the_plain_loop_for_plain_gzip_and_stdin(run, capsys):
-    code, out, err = bill(run, "--pricing", EXAMPLE, "--json", capsys=capsys)
+    code, out, err = bill(run, "--json", capsys=capsys)
     assert code == 0 and "house-model-7b" in err
     result = json.loads(out)
-    models, skipped = ref_bill.tally(str(run))
-    costs = ref_bill.costs(models, ref_parser.parse_pricing(str(EXAMPLE)))
-    assert {r["model"]: [r["calls"], r["prompt_tokens"], r["completion_tokens"]]
-            for r in result["models"]} == models
-    assert {r["model"]: r["costs"] for r in result["models"]} == costs
-    assert {k: v["lines"] for k, v in result["skipped"].items()} == skipped
-    assert result["skipped"]["not JSON"]["first"] == [f"{run}:{n}" for n in range(16, 160, 32)]
+    models, skipped = ref_bill.tally(str(run), _pricelist.read(quelm.BUNDLED_PRICING))
+    bench_bill.check(result, models, skipped)
+    broken = [n for n, text in enumerate(bench_bill.lines(2000), 1) if text.startswith('{"trunc')]
+    assert result["skipped"]["not JSON"]["first"] == [f"{run}:{n}" for n in broken[:5]]
     assert result["unpriced"] == ["house-model-7b"]
-    assert result["total"]["calls"] == sum(m[0] for m in models.values())
+    assert result["total"]["calls"] == sum(m["calls"] for m in models.values())
+    assert result["total"]["tokens"] == {c: sum(m["tokens"][i] for m in models.values())
+                                         for i, c in enumerate(ref_bill.CLASSES)}
 
-    code, out_gz, _ = bill(f"{run}.gz", "--pricing", EXAMPLE, "--json", capsys=capsys)
+    code, out_gz, _ = bill(f"{run}.gz", "--json", capsys=capsys)
     assert code == 0
     assert json.loads(out_gz)["models"] == result["models"]
     with open(run, "rb") as f:
-        piped = run_python("-m", "quelm", "bill", "-", "--pricing", str(EXAMPLE), "--json",
-                           cwd=run.parent, stdin=f, text=False)
+        piped = run_python("-m", "quelm", "bill", "-", "--json", cwd=run.parent, stdin=f, text=False)
     assert piped.returncode == 0, piped.stderr
     from_stdin = json.loads(piped.stdout)
     assert from_stdin["models"] == result["models"]
-    assert from_stdin["skipped"]["not JSON"]["first"][0] == "stdin:16"
+    assert from_stdin["skipped"]["not JSON"]["first"][0] == f"stdin:{broken[0]}"
 
 
 def test_csv_gives_the_json_facts(run, capsys):
-    _, out, _ = bill(run, "--pricing", EXAMPLE, "--json", capsys=capsys)
+    _, out, _ = bill(run, "--json", capsys=capsys)
     facts = json.loads(out)
-    _, out, _ = bill(run, "--pricing", EXAMPLE, "--csv", capsys=capsys)
+    _, out, _ = bill(run, "--csv", capsys=capsys)
     rows = list(csv.DictReader(io.StringIO(out)))
     models = [r for r in rows if r["kind"] == "model"]
     assert [(r["name"], int(r["calls"]), r["entry"], r["match"], float(r["total_cost"]))
             for r in models] == \
         [(m["model"], m["calls"], (m["entry"] or {}).get("name", ""),
-          (m["entry"] or {}).get("match", "none"), m["costs"]["total_cost"])
+          (m["entry"] or {}).get("match", "none"), m["total_cost"])
          for m in facts["models"]]
+    for r, m in zip(models, facts["models"]):
+        assert {c: int(r[f"tokens_{c}"]) for c in m["tokens"]} == m["tokens"]
+        assert {c: float(r[f"cost_{c}"]) for c in m["dollars"]} == m["dollars"]
     (total,) = [r for r in rows if r["kind"] == "total"]
     assert float(total["total_cost"]) == facts["total"]["total_cost"]
     assert {r["name"]: (int(r["calls"]), r["first_lines"].split()) for r in rows
@@ -159,12 +179,25 @@ def test_csv_gives_the_json_facts(run, capsys):
         {k: (v["lines"], v["first"]) for k, v in facts["skipped"].items()}
 
 
+@pytest.mark.parametrize("name, cell", [
+    ("=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""),
+    ("+1", "'+1"), ("-1", "'-1"), ("@SUM(A1)", "'@SUM(A1)"), ("\tx", "'\tx"),
+    ("a\rb", '"a\rb"'), ("a,b", '"a,b"'),
+])
+def test_csv_cells_are_safe_in_a_spreadsheet(tmp_path, capsys, name, cell):
+    path = tmp_path / "run.jsonl"
+    path.write_text(json.dumps({"model": name, "usage": CHAT["usage"]}) + "\n")
+    code, out, _ = bill(path, "--csv", capsys=capsys)
+    assert code == 0
+    assert f"model,{cell}," in out
+
+
 def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
     code, out, err = bill(SAMPLE, "--pricing", EXAMPLE, capsys=capsys)
     assert code == 0
     rows = {r.split()[0]: r for r in out.splitlines() if r and not r.startswith(" ")}
     assert rows["gpt-4o-2024-08-06"].split()[1:] == \
-        ["2", "2,100", "555", "gpt-4o", "(substring)", "$0.0108"]
+        ["2", "2,100", "555", "gpt-4o", "(canonical)", "$0.0108"]
     assert "NO ENTRY: priced at $0" in rows["house-model-7b"]
     assert "priced at $0: house-model-7b" in out and "warning:" in err
     assert "  not JSON            1  (" in out
@@ -204,14 +237,16 @@ def test_names_are_escaped_and_json_stays_strict(tmp_path, capsys):
     runs = tmp_path / "run.jsonl"
     usage = {"prompt_tokens": 1, "completion_tokens": 1}
     runs.write_text(json.dumps({"model": "big\x1b[2J", "usage": usage}) + "\n"
-                    + json.dumps({"model": "odd\ud800", "usage": usage}) + "\n")
+                    + json.dumps({"model": "odd\ud800", "usage": usage}) + "\n"
+                    + json.dumps({"model": "big", "usage": usage}) + "\n")
     code, out, _ = bill(runs, "--pricing", prices, capsys=capsys)
     assert code == 0 and "big\\x1b[2J" in out and "\x1b" not in out and "odd\\ud800" in out
     code, out, _ = bill(runs, "--pricing", prices, "--csv", capsys=capsys)
     assert code == 0 and "odd\\ud800" in out
     code, out, _ = bill(runs, "--pricing", prices, "--json", capsys=capsys)
     assert code == 0
-    assert json.loads(out)["models"][0]["costs"]["prompt_cost"] == "Infinity"
+    assert json.loads(out)["models"][0]["dollars"]["prompt"] == "Infinity"
+    assert json.loads(out)["total"]["total_cost"] == "Infinity"
 
 
 @pytest.mark.parametrize("args, message", [
@@ -243,3 +278,55 @@ def test_a_byte_order_mark_does_not_lose_the_first_line(tmp_path, capsys, packed
     result = json.loads(out)
     assert code == 0 and result["total"]["calls"] == 2
     assert result["skipped"] == {"not JSON": {"lines": 1, "first": [f"{path}:3"]}}
+
+
+def test_a_run_with_nothing_billed_fails(tmp_path, capsys):
+    path = tmp_path / "run.jsonl"
+    path.write_text('{"model": "gpt-4o", "choices": []}\nnot json\n')
+    code, out, err = bill(path, capsys=capsys)
+    assert code == 1 and "skipped 2 of 2 lines" in out
+    assert err.splitlines()[-1] == "python -m quelm bill: error: no line of the input could be billed"
+
+
+def test_a_line_too_long_is_skipped_in_bounded_memory(tmp_path, capsys, monkeypatch):
+    monkeypatch.setattr(_bill, "BATCH_BYTES", 64)
+    monkeypatch.setattr(_bill, "MAX_LINE", 1000)
+    call = json.dumps({"model": "gpt-4o", "usage": CHAT["usage"]})
+    long = '{"model": "gpt-4o", "pad": "' + "x" * 5000 + '", "usage": {}}'
+    path = tmp_path / "run.jsonl"
+    path.write_text("\n".join([call, long, call, long]) + "\n" + call)
+    pending = []
+    real = _bill._lines
+
+    def watched(*args):  # what the reader keeps of a line it has not finished
+        for batch in real(*args):
+            pending.append(sum(len(b or b"") for b in batch))
+            yield batch
+    monkeypatch.setattr(_bill, "_lines", watched)
+    code, out, _ = bill(path, "--json", capsys=capsys)
+    result = json.loads(out)
+    assert code == 0 and result["total"]["calls"] == 3
+    assert result["skipped"] == {"too long": {"lines": 2, "first": [f"{path}:2", f"{path}:4"]}}
+    assert max(pending) < 1000
+
+
+def test_unpriced_names_are_capped_in_the_warning(tmp_path, capsys):
+    path = tmp_path / "run.jsonl"
+    path.write_text("".join(json.dumps({"model": f"house-{i}", "usage": CHAT["usage"]}) + "\n"
+                            for i in range(50)))
+    code, out, err = bill(path, capsys=capsys)
+    assert code == 0
+    warning = err.splitlines()[-1]
+    assert "50 model(s) matched no entry" in warning and warning.endswith("and 30 more")
+
+
+def test_closed_input_and_full_output_are_one_error_line(tmp_path):
+    closed = run_python("-m", "quelm", "bill", "-", cwd=tmp_path, preexec_fn=lambda: os.close(0))
+    assert closed.returncode == 1
+    assert closed.stderr == "python -m quelm bill: error: cannot read standard input: it is closed\n"
+    with open("/dev/full", "w") as full:
+        out = run_python("-m", "quelm", "bill", str(SAMPLE), cwd=tmp_path, capture_output=False,
+                         stdout=full, stderr=subprocess.PIPE)
+    assert out.returncode == 1
+    assert out.stderr.splitlines() == [
+        "python -m quelm bill: error: cannot write the output: [Errno 28] No space left on device"]

@@ -108,13 +108,42 @@ def test_each_kind_of_finding(tmp_path, document, expected, fix):
             assert f["entry"]["name"] in gp._parse_pricing.__wrapped__(str(tmp_path / "prices.md"))
 
 
+WIDE = "| Model | Prompt ($/1M) | Completion ($/1M) | {} |\n|---|---|---|---|\n| m | $2 | $8 | {} |\n"
+
+
+@pytest.mark.parametrize("column, cell, expected", [
+    ("Context window", "128k", (1, "warning", "unknown column")),
+    ("Batch", "50%", (1, "warning", "unknown column")),  # a share, or a discount?
+    ("Cached prompt ($/1M)", "n/a", (3, "error", "not a price")),
+    ("Cached prompt ($/1M)", "$3", (3, "warning", "prices out of order")),
+    ("Cache write ($/1M)", "$1", (3, "warning", "prices out of order")),
+    ("Long context above (tokens)", "lots", (3, "error", "not a token count")),
+    ("Long prompt ($/1M)", "$4", (3, "error", "no threshold")),
+    ("Flex (% of standard)", "half", (3, "error", "not a percentage")),
+    ("Off-peak (% of standard)", "50%", (3, "error", "no peak hours")),
+    ("Peak hours (UTC)", "9 to 5", (3, "error", "not hours")),
+])
+def test_later_columns(tmp_path, column, cell, expected):
+    found = findings(tmp_path, WIDE.format(column, cell))
+    assert summary(found) == [expected]
+
+
+@pytest.mark.parametrize("column, cell", [
+    ("Cached prompt ($/1K)", "0.0005"), ("Cache write 1h ($/1M)", "$4"),
+    ("Long context above (tokens)", "200K"), ("Batch discount", "50%"),
+    ("US inference (% of standard)", "110%"),
+])
+def test_later_columns_read_soundly(tmp_path, column, cell):
+    assert findings(tmp_path, WIDE.format(column, cell)) == []
+
+
 @pytest.mark.parametrize("document", [
     # What these findings must not mistake for faults.
     HEAD + "| gpt-4o-mini | $0.15 | $0.60 |\n| gpt-4o | $2.50 | $10 |\n",   # longer name first
     HEAD + "| gpt-4o | $2.50 | $10 |\n| gpt-4o-audio | $2.50 | $10 |\n",  # same price
     HEAD + "| o3 | $2 | $8 |\n| o3 | $2 | $8 |\n",                        # repeated alike
-    "| Model | Prompt ($/1K) | Completion ($/1K) | Context |\n|---|---|---|---|\n"
-    "| gpt-4 | $0.03 | $0.06 | 8k |\n",                                     # 4th cell ignored
+    "| Model | Prompt ($/1K) | Completion ($/1K) | Cached prompt ($/1K) |\n|---|---|---|---|\n"
+    "| gpt-4 | $0.03 | $0.06 | 0.015 |\n",                                  # a 4th column read
     "## Prices per 1M tokens\n\n| Model | Prompt | Completion |\n|---|---|---|\n| o3 | $2 | $8 |\n",
     "gemini-2.5-pro: prompt $1.25 / 1M tokens, completion $10.00 / 1M tokens\n"
     "claude-sonnet-4 - prompt: $0.003/1K, completion: $0.015/1K\n"

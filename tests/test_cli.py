@@ -152,45 +152,88 @@ ESTIMATE = ["estimate", "--prompt-tokens", "21549", "--completion-tokens", "7091
             "--pricing", "pricing_table.md"]
 
 
-@pytest.mark.parametrize("model, name, match", [
-    ("gpt-4o", "gpt-4o", "exact"),
-    ("GPT-4o", "gpt-4o", "exact"),
-    ("gpt-4o-2024-08-06", "gpt-4o", "substring"),  # a table name inside the model's
-    ("4o", "gpt-4o", "substring"),  # the model's name inside a table name
-    ("gpt-4o-mini-2024", "gpt-4o", "substring"),  # the first related name, not the closest
+@pytest.mark.parametrize("model, name, match, module", [
+    ("gpt-4o", "gpt-4o", "exact", "gpt-4o"),
+    ("GPT-4o", "gpt-4o", "exact", "gpt-4o"),
+    ("gpt-4o-2024-08-06", "gpt-4o", "canonical", "gpt-4o"),  # its date dropped
+    ("openai/gpt-4o", "gpt-4o", "canonical", "gpt-4o"),
+    # The module's substring rule takes the first related name: gpt-4o's.
+    ("gpt-4o-mini-2024-07-18", "gpt-4o-mini", "canonical", "gpt-4o"),
 ])
-def test_estimate_json_names_the_entry(here, monkeypatch, model, name, match):
+def test_estimate_json_names_the_entry(here, model, name, match, module):
     out = quelm(*ESTIMATE, "--model", model, "--json", cwd=here)
     assert out.returncode == 0, out.stderr
     result = json.loads(out.stdout)
     assert result["entry"] == {"name": name, "match": match, **example_table()[name]}
-    assert result["usage"] == {"prompt_tokens": 21549, "completion_tokens": 7091}
-    assert result["estimated_costs"] == PRICED_4O
-    assert list(result["estimated_costs"]) == list(PRICED_4O)
+    assert result["module_entry"] == module
+    assert result["usage"] == {"prompt": 21549, "completion": 7091}
+    if name == "gpt-4o":
+        assert result["estimated_costs"] == PRICED_4O
+        assert list(result["estimated_costs"]) == list(PRICED_4O)
 
 
-@pytest.mark.parametrize("model, entry_line", [
-    ("GPT-4o", "entry       gpt-4o (exact name)"),
-    ("gpt-4o-2024-08-06",
-     "entry       gpt-4o (substring rule: the first table name that 'gpt-4o-2024-08-06' contains)"),
-    ("4.1-mi", "entry       gpt-4.1-mini (substring rule: the first table name that contains '4.1-mi')"),
+@pytest.mark.parametrize("model, entry_line, module_line", [
+    ("GPT-4o", "entry          gpt-4o (exact name)", None),
+    ("gpt-4o-mini-2024-07-18", "entry          gpt-4o-mini (canonical form: 'gpt-4o-mini')",
+     "module         estimate_costs looks the name up by its own rule and would take the "
+     "entry 'gpt-4o'"),
 ])
-def test_estimate_text(here, model, entry_line):
-    out = quelm(*ESTIMATE, "--model", model, cwd=here)
+def test_estimate_text(here, model, entry_line, module_line):
+    out = quelm(*ESTIMATE, "--model", model, "--cached-tokens", "1000", "--reasoning-tokens",
+                "91", cwd=here)
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
-    assert lines[0] == f"model       {model}"
+    assert lines[0] == f"model          {model}"
     assert lines[1] == entry_line
-    assert lines[3] == "tokens      21,549 prompt, 7,091 completion"
-    assert [line.split()[0] for line in lines[4:]] == ["prompt", "completion", "total"]
+    assert [line.split()[0] for line in lines[2:7]] == \
+        ["priced", "prompt", "cached", "completion", "reasoning"]
+    assert lines[3].startswith("prompt         20,549 tokens at $")
+    assert lines[7].startswith("total          $")
+    assert ("cached prompt: no price in the list, priced as prompt" in out.stdout)
+    assert (lines[-1] == module_line) if module_line else not lines[-1].startswith("module")
+
+
+def test_estimate_classes_tiers_and_time(tmp_path):
+    (tmp_path / "prices.md").write_text(
+        "| Model | Prompt | Completion | Cached prompt | Batch (% of standard) "
+        "| Off-peak (% of standard) | Peak hours (UTC) |\n|---|---|---|---|---|---|---|\n"
+        "| m | $2 | $8 | $0.50 | 50% | 25% | Mon-Fri 01:00-04:00 |\n", encoding="utf8")
+    args = ["estimate", "--model", "m", "--pricing", "prices.md", "--json",
+            "--prompt-tokens", "3000000", "--completion-tokens", "1000000",
+            "--cached-tokens", "2000000"]
+    costs = {}
+    for extra in ([], ["--batch"], ["--at", "2026-12-08T02:00:00Z"], ["--at", "2026-12-12T02:00"]):
+        out = quelm(*args, *extra, cwd=tmp_path)
+        assert out.returncode == 0, out.stderr
+        result = json.loads(out.stdout)
+        costs[" ".join(extra)] = (result["estimated_costs"]["total_cost"], result["priced_as"])
+    # 1M at $2, 2M cached at $0.50, 1M out at $8: $11; half in batch; a Tuesday
+    # 02:00 is peak; a Saturday is off-peak, a quarter of it.
+    assert costs == {"": (11.0, "standard"), "--batch": (5.5, "batch"),
+                     "--at 2026-12-08T02:00:00Z": (11.0, "standard"),
+                     "--at 2026-12-12T02:00": (2.75, "standard, off-peak")}
+    out = quelm(*args, cwd=tmp_path)
+    assert "the time of the call is not known: priced at the peak price" in out.stdout
+
+
+@pytest.mark.parametrize("extra, complaint", [
+    (["--cached-tokens", "5"], "--prompt-tokens counts every prompt token of the call"),
+    (["--reasoning-tokens", "3", "--audio-completion-tokens", "3"],
+     "--completion-tokens counts every completion token of the call"),
+])
+def test_estimate_parts_cannot_exceed_the_whole(tmp_path, extra, complaint):
+    out = quelm("estimate", "--model", "o3", "--prompt-tokens", "4", "--completion-tokens", "5",
+                *extra, cwd=tmp_path)
+    assert out.returncode == 1 and complaint in out.stderr
 
 
 def test_estimate_without_a_completion_rate(here):
     out = quelm(*ESTIMATE, "--model", "text-embedding-ada-002", cwd=here)
     assert out.returncode == 0, out.stderr
     lines = out.stdout.splitlines()
-    assert lines[2] == "rates       $0.10 prompt, no completion rate per 1M tokens"
-    assert [line.split()[0] for line in lines[4:]] == ["prompt", "total"]
+    assert lines[3].startswith("prompt")
+    assert lines[4] == "completion  7,091 tokens at no price = $0.00"
+    assert "note        completion: no price in the list, not priced" in lines
 
 
 @pytest.mark.parametrize("command", [
@@ -229,6 +272,7 @@ def test_commands_read_the_bundled_list_by_default(tmp_path, args):
         result = json.loads(out.stdout)
         assert result["pricing"] == quelm_package.BUNDLED_PRICING
         assert result["entry"] == {"name": "o3", "match": "exact", **bundled["o3"]}
+        assert result["estimated_costs"]["total_cost"] > 0
 
 
 def test_json_is_strict(tmp_path):
@@ -272,7 +316,7 @@ def test_estimate_unknown_model(here, model, hint):
     assert out.returncode == 1 and out.stdout == ""
     assert out.stderr == (
         f"python -m quelm estimate: error: no entry of the price list 'pricing_table.md' matches "
-        f"model {model!r}, neither exactly nor by the substring rule; {hint}\n")
+        f"model {model!r}, neither exactly nor by its canonical form; {hint}\n")
 
 
 def test_estimate_unknown_model_hint_is_quoted_and_escaped(here):
@@ -299,6 +343,7 @@ def test_estimate_on_a_list_without_prices(tmp_path):
     ("1.5", "not a whole number: '1.5'"),
     ("", "not a whole number: ''"),
     ("1" + "0" * 309, "too large for a token count"),
+    (str(2**63 + 1), "too large for a token count (more than 2**63)"),
     ("9" * 5000, "too large for a token count"),
 ])
 def test_counts_refused_by_the_argument_parser(tmp_path, option, value, complaint):

@@ -1,293 +1,203 @@
-"""``python -m quelm bill``: what a whole run of calls cost, per model, from
-the responses it left behind (JSON Lines, one response per line).
+"""``python -m quelm bill``: what a whole run of calls cost, per model and
+token class, from the responses it left behind (JSON Lines, one response
+per line).
 
-A line is read through the module itself: the usage by its extractors
-(`_extract_openai_usage`, `_extract_gemini_usage`), the price by
-`estimate_costs` on the model's summed tokens, and the entry that priced
-it by `_explain.match_model`, the lookup `estimate_costs` runs.  So a
-model's cost here is the figure ``quelm estimate`` gives for its tokens.
+Each line is read as `quelm.cost` reads a response (`_usage`, the makers'
+shapes) and priced by the same rules (`_cost`): the entry `_lookup` finds,
+the prices of the conditions the call ran under (its service tier, region,
+long context, time of day).  Calls of one model under the same conditions
+are added up before they are priced, which is the same sum.
 
-Lines are streamed a batch at a time: memory holds one batch, one running
-total per model and a few line numbers per skip reason, whatever the size
-of the input.
+Lines are streamed a read at a time: memory holds one read, one running
+total per model and conditions, and a few line numbers per skip reason,
+whatever the size of the input.  A line longer than MAX_LINE is skipped
+without being kept.
 """
 
 from __future__ import annotations
 
-import argparse
 import codecs
-import csv
 import gzip
-import io
 import json
-import math
 import os
 import sys
 import zlib
 from typing import Any, BinaryIO, Iterable, Iterator, Optional
 
 import msgspec
-from msgspec import UNSET
 
-import quelm
-from quelm import _estimate, genai_pricing
-from quelm._terminal import (CommandError, Report, count, describe, dollars, model_name, shown, shown_name,
-                             strict_json, table)
+from quelm import _cost, _lookup, _pricelist, _shapes, _usage
+from quelm._terminal import CommandError, describe, shown
 
 NOT_JSON = "not JSON"
-NO_MODEL = "no model"
-ERROR_STATUS = "error status"
-NO_USAGE = "no usage"
-BAD_USAGE = "bad usage"
+TOO_LONG = "too long"
 REASONS = {
     NOT_JSON: "the line is not a JSON object",
-    NO_MODEL: "no model name (and no --model)",
-    ERROR_STATUS: "the call failed: an error, or a status other than success",
-    NO_USAGE: "the response reports no token counts",
-    BAD_USAGE: "a token count that is not a whole number from 0 to 2**63",
+    TOO_LONG: "the line is longer than 64 MiB",
+    **_usage.REASONS,
+    _usage.NO_MODEL: "no model name (and no --model)",
 }
-MAX_TOKENS = 2**63
 FIRST_LINES = 5  # line numbers kept per skip reason
-BATCH_BYTES = 1 << 20  # lines read at a time
+BATCH_BYTES = 1 << 20  # bytes read at a time
+MAX_LINE = 64 << 20  # a longer line is skipped, in bounded memory
 LONG_INPUT = 16 << 20  # a progress bar from this many bytes of input on
 
-_openai = genai_pricing._extract_openai_usage
-_gemini = genai_pricing._extract_gemini_usage
+_decode_any = msgspec.json.decode
+_read = _shapes.read
+_add = _shapes.add
+_tally = _shapes.tally
+_new = tuple.__new__
+_MISSING: Any = object()
 
 
-def add_parser(commands: Any) -> None:
-    bill = commands.add_parser(
-        "bill", prog="python -m quelm bill", help="the cost of a whole run, per model",
-        description="Add up what the calls saved in JSON Lines files cost, per model. A line "
-        "may be an OpenAI chat completion or Responses API object, an OpenAI Batch API output "
-        "line, a Gemini generateContent response (Python SDK dump or REST camelCase), a Gemini "
-        "batch output line, or a plain {\"model\": ..., \"usage\": {...}} record. Lines that "
-        "cannot be billed are counted by reason. Files ending in .gz are decompressed; '-' "
-        "reads standard input.",
-        epilog="Lines skipped: " + "; ".join(f"'{r}': {why}" for r, why in REASONS.items())
-        + ". Blank lines are passed over.")
-    bill.add_argument("files", nargs="+", metavar="FILE", help="JSON Lines file, .gz, or -")
-    bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
-                      help="price list to read, a local Markdown file or a web address "
-                      "(default: the price list shipped with quelm)")
-    bill.add_argument("--model", metavar="NAME", type=model_name,
-                      help="bill every line as this model, whatever the line names")
-    output = bill.add_mutually_exclusive_group()
-    output.add_argument("--json", action="store_true", help="print JSON")
-    output.add_argument("--csv", action="store_true", help="print CSV")
-    bill.add_argument("--strict", action="store_true",
-                      help="exit with 1 when a model matched no entry of the price list")
+def _response_struct() -> Any:
+    """A msgspec Struct of the fields the shapes reader reads on a
+    response's own level (the rest of a line, its text above all, is
+    skipped by the decoder rather than built), its nested levels of the
+    same type."""
+    nested = set(_shapes.NESTED_FIELDS)
+    fields = [(name, Optional["Response"] if name in nested else Any, None)
+              for name in _shapes.RESPONSE_FIELDS]
+    struct = msgspec.defstruct("Response", fields, kw_only=True, module=__name__, gc=False)
+    globals()["Response"] = struct  # where its own name resolves
+    return struct
 
 
-# -- reading one line ------------------------------------------------------
-#
-# A line is decoded straight into the few fields billing reads: the rest of
-# a response (its text, above all) is skipped by the decoder, not built.
-# The extractors read these records by attribute, as they read the client
-# libraries' own objects.
-
-class _Usage(msgspec.Struct, gc=False):
-    input_tokens: Any = None
-    prompt_tokens: Any = None
-    output_tokens: Any = None
-    completion_tokens: Any = None
+_decode = msgspec.json.Decoder(_response_struct()).decode
 
 
-class _Metadata(msgspec.Struct, gc=False):
-    prompt_token_count: Any = None
-    candidates_token_count: Any = None
-    promptTokenCount: Any = None
-    candidatesTokenCount: Any = None
+def _no_constant(name: str) -> Any:
+    raise ValueError(f"{name} is no JSON")
 
 
-class _Record(msgspec.Struct, gc=False):
-    """A response, a batch output line, or a batch line's "response" or
-    "body"; fields the line does not have are None, or UNSET for the
-    three whose mere presence tells the shape."""
-    model: Any = None
-    modelVersion: Any = None
-    model_version: Any = None
-    usage: Optional[_Usage] = None
-    usage_metadata: Optional[_Metadata] = None
-    usageMetadata: Optional[_Metadata] = None
-    custom_id: Any = msgspec.UNSET
-    key: Any = msgspec.UNSET
-    response: Optional["_Record"] = msgspec.UNSET
-    status_code: Any = None
-    body: Optional["_Record"] = None
-    error: Any = None
-    status: Any = None
-
-
-_decode = msgspec.json.Decoder(_Record).decode
-_FIELDS = {
-    "usage": (_Usage, frozenset(_Usage.__struct_fields__)),
-    "usage_metadata": (_Metadata, frozenset(_Metadata.__struct_fields__)),
-    "usageMetadata": (_Metadata, frozenset(_Metadata.__struct_fields__)),
-}
-
-
-def _as_record(value: dict) -> _Record:
-    """A decoded object as a _Record, whatever its fields hold: a field
-    that should be an object and is not stays what it is, for the rules
-    to refuse."""
-    fields = {}
-    for name in _Record.__struct_fields__:
-        if name not in value:
-            continue
-        field = value[name]
-        if type(field) is dict:
-            if name in ("response", "body"):
-                field = _as_record(field)
-            elif name in _FIELDS:
-                kind, names = _FIELDS[name]
-                field = kind(**{k: v for k, v in field.items() if k in names})
-        fields[name] = field
-    return _Record(**fields)
-
-
-def _parse_again(raw: bytes, refusal: Exception) -> Any:
-    """A line the decoder refused, as a _Record, or NOT_JSON."""
+def decode(raw: bytes) -> Any:
+    """A line as a response to read, or NOT_JSON: decoded into the fields
+    the reader reads, or whole when they are not of the shape a response
+    has (a "response" that is no object, say: the reader decides)."""
     try:
-        if isinstance(refusal, msgspec.ValidationError):
-            # JSON whose fields are not the types above (a "usage" that is
-            # no object, say): decoded as it is, and the rules decide.
-            value = msgspec.json.decode(raw)
-        elif isinstance(refusal, msgspec.DecodeError) and b"\\u" in raw:
-            # Maybe a lone surrogate escape, which JSON allows and only the
-            # standard parser takes.
-            value = json.loads(raw)
-        else:
-            return NOT_JSON  # not JSON, or nested too deep to read
-        return _as_record(value) if type(value) is dict else NOT_JSON
+        return _decode(raw)
+    except msgspec.ValidationError:
+        pass
+    except (msgspec.DecodeError, RecursionError) as refusal:
+        return _decode_slowly(raw, refusal)
+    try:
+        value = _decode_any(raw)
+    except (msgspec.DecodeError, RecursionError) as refusal:
+        return _decode_slowly(raw, refusal)
+    return value if type(value) is dict else NOT_JSON
+
+
+def _decode_slowly(raw: bytes, refusal: Exception) -> Any:
+    """What the fast decoder refuses and JSON allows: a lone surrogate
+    escape, or a number beyond a double (1e400: a bad count, not broken
+    JSON).  The standard parser takes both; anything else is NOT_JSON."""
+    if b"\\u" not in raw and "out of range" not in str(refusal):
+        return NOT_JSON
+    try:
+        value = json.loads(raw, parse_constant=_no_constant)
     except (ValueError, RecursionError):
         return NOT_JSON
+    return value if type(value) is dict else NOT_JSON
 
 
-def _openai_usage(usage: Any, model: str) -> Any:
-    """The OpenAI counts when a side may be missing."""
-    if type(usage) is not _Usage:
-        return BAD_USAGE
-    given = usage.input_tokens, usage.prompt_tokens, usage.output_tokens, usage.completion_tokens
-    if given == (None, None, None, None):
-        return NO_USAGE
-    # A side the response does not report is 0: the extractor would count
-    # it from the text, and a saved response has none to give.
-    prompt = given[1] if given[0] or given[1] is not None else 0
-    completion = given[3] if given[2] or given[3] is not None else 0
-    return _openai(_Record(usage=_Usage(given[0], prompt, given[2], completion)), "", "", model)
-
-
-def _gemini_usage(rec: _Record, meta: Any, camel: bool) -> Any:
-    if type(meta) is not _Metadata:
-        return BAD_USAGE
-    if camel:
-        prompt, completion = meta.promptTokenCount, meta.candidatesTokenCount
-        rec = _Record(usage_metadata=_Metadata(prompt, completion))
-    else:
-        prompt, completion = meta.prompt_token_count, meta.candidates_token_count
-    if prompt is None and completion is None:
-        return NO_USAGE
-    # A side that is missing is counted from the (empty) text: 0.
-    return _gemini(rec, "", "")
-
-
-def read_line(raw: bytes, model: Optional[str]) -> Any:
-    """(model, prompt tokens, completion tokens) of one line, or the reason
-    it cannot be billed.  `model`, when given, overrides the line's."""
-    try:
-        rec = _decode(raw)
-    except (msgspec.DecodeError, RecursionError) as refusal:
-        rec = _parse_again(raw, refusal)
-        if rec is NOT_JSON:
-            return NOT_JSON
-    if rec.custom_id is not UNSET:  # an OpenAI Batch API output line
-        resp = rec.response
-        if rec.error is not None or type(resp) is not _Record or resp.status_code != 200:
-            return ERROR_STATUS
-        rec = resp.body
-        if type(rec) is not _Record:
-            return NO_USAGE
-    elif rec.key is not UNSET and (rec.response is not UNSET or rec.error is not None
-                                   or rec.status is not None):
-        # A Gemini batch output line: the response, or what went wrong.
-        resp, status = rec.response, rec.status
-        if rec.error is not None or type(resp) is not _Record \
-                or (type(status) is dict and status.get("code")):
-            return ERROR_STATUS
-        rec = resp
-    if rec.error is not None:
-        return ERROR_STATUS
-    if model is None:
-        model = rec.model or rec.modelVersion or rec.model_version
-        if type(model) is not str or not model or model.isspace():
-            return NO_MODEL
-    usage = rec.usage
-    try:
-        if usage is not None:
-            if type(usage) is _Usage and (usage.input_tokens or usage.prompt_tokens is not None) \
-                    and (usage.output_tokens or usage.completion_tokens is not None):
-                counts = _openai(rec, "", "", model)  # both sides reported: the common case
-            else:
-                counts = _openai_usage(usage, model)
-        elif rec.usage_metadata is not None:
-            counts = _gemini_usage(rec, rec.usage_metadata, False)
-        elif rec.usageMetadata is not None:
-            counts = _gemini_usage(rec, rec.usageMetadata, True)
-        else:
-            return NO_USAGE
-    except TypeError:  # the extractors refuse a count that is no plain integer
-        return BAD_USAGE
-    if type(counts) is str:
-        return counts
-    prompt, completion = counts["prompt_tokens"], counts["completion_tokens"]
-    if not (0 <= prompt <= MAX_TOKENS and 0 <= completion <= MAX_TOKENS):
-        return BAD_USAGE
-    return model, prompt, completion
-
-
-# -- reading the files -----------------------------------------------------
+# -- the tally -----------------------------------------------------------
 
 class Tally:
-    """Running totals: per model [calls, prompt, completion], per skip
-    reason [lines, first line references]."""
+    """Running totals: per group of calls (a model, and the conditions its
+    calls ran under) the calls and the tokens of each class; per model its
+    entry; per skip reason the lines and their first line references.
 
-    def __init__(self) -> None:
+    Most lines take the native road (`_shapes.tally`): a call whose group
+    is known, of a model whose prices depend on nothing but its service
+    tier, region and long context, is added up there, and so is counted a
+    line skipped for a reason whose first line references are all kept
+    (a tuple, once complete).
+    Every other line comes back here (`_other`), which decides, and makes
+    its group known when it can."""
+
+    def __init__(self, prices: _pricelist.PriceList, model: Optional[str]) -> None:
+        self.prices = prices
+        self.model = model
         self.lines = 0
-        self.models: dict[str, list[int]] = {}
+        self.entries: dict[str, Optional[_pricelist.Entry]] = {}
+        # The models of the native road, with their long-context threshold.
+        self.thresholds: dict[str, Optional[int]] = {}
+        # By (model, tier, region, long), or (model, conditions) for the
+        # models whose prices depend on more (the time of day).
+        self.groups: dict[tuple, list[int]] = {}
         self.skipped: dict[str, list[Any]] = {}
+        self._where = ("", 0)
 
-    def skip(self, reason: str, where: str) -> None:
+    def skip(self, reason: str, number: int) -> None:
         entry = self.skipped.get(reason)
         if entry is None:
             entry = self.skipped[reason] = [0, []]
         entry[0] += 1
-        if len(entry[1]) < FIRST_LINES:
-            entry[1].append(where)
+        if type(entry[1]) is list:
+            entry[1].append(f"{self._where[0]}:{number}")
+            if len(entry[1]) == FIRST_LINES:
+                entry[1] = tuple(entry[1])  # complete: the native road counts the rest
 
-    def feed(self, name: str, batches: Iterable[list[bytes]], model: Optional[str]) -> None:
-        models = self.models
+    def feed(self, name: str, batches: Iterable[list[Optional[bytes]]]) -> None:
         number = 0
         for batch in batches:
-            for raw in batch:
-                number += 1
-                got = read_line(raw, model)
-                if type(got) is tuple:
-                    totals = models.get(got[0])
-                    if totals is None:
-                        totals = models[got[0]] = [0, 0, 0]
-                    totals[0] += 1
-                    totals[1] += got[1]
-                    totals[2] += got[2]
-                elif raw.strip():  # blank lines are no calls, and no fault
-                    self.skip(got, f"{name}:{number}")
+            self._where = (name, number)
+            _tally(batch, _decode, self.model, self.thresholds, self.groups, self.skipped,
+                   self._other)
+            number += len(batch)
         self.lines += number
 
+    def _other(self, index: int, raw: Optional[bytes], got: Any) -> None:
+        """A line the native road did not add up."""
+        number = self._where[1] + index + 1
+        if raw is None:
+            return self.skip(TOO_LONG, number)
+        if got is None:  # not decoded fast
+            record = decode(raw)
+            got = record if record is NOT_JSON else _read(record)
+        if type(got) is not tuple:
+            if raw.strip():  # blank lines are no calls, and no fault
+                self.skip(got, number)
+            return None
+        model = self.model or got[0]
+        if model is None:
+            return self.skip(_usage.NO_MODEL, number)
+        entry = self.entries.get(model, _MISSING)
+        if entry is _MISSING:
+            entry = self.entries[model] = _lookup.find(self.prices, model)
+            if entry is None or entry.peak_hours is None:
+                self.thresholds[model] = None if entry is None else entry.long_above
+        usage = _new(_usage.Usage, got)
+        if entry is None:
+            key: tuple = (model, usage.tier, usage.region, False)
+        elif model in self.thresholds:
+            cond = _cost.conditions(entry, usage)
+            key = (model, usage.tier, usage.region, cond.long)
+        else:
+            key = (model, _cost.conditions(entry, usage))
+        totals = self.groups.get(key)
+        if totals is None:
+            totals = self.groups[key] = [0] * (len(_usage.CLASSES) + 1)
+        _add(totals, usage.counts)
+        return None
 
-def _batches(fh: BinaryIO, progress: Any, position: Any) -> Iterator[list[bytes]]:
-    """The lines of `fh` (without their line feeds), a list per read."""
+    def by_model(self) -> Iterator[tuple[str, Any, list[int]]]:
+        """(model, conditions, totals) of every group of calls."""
+        for key, totals in self.groups.items():
+            if len(key) == 2:
+                yield key[0], key[1], totals
+            else:
+                model, tier, region, long = key
+                yield model, _cost.Conditions(long, tier, region), totals
+
+
+def _lines(fh: BinaryIO, progress: Any, position: Any) -> Iterator[list[Optional[bytes]]]:
+    """The lines of `fh` (without their line feeds), a list per read; a
+    line longer than MAX_LINE is given as None, and not kept meanwhile."""
     done = 0
     pending: list[bytes] = []  # the start of a line that a read cut
+    pending_size = 0
+    too_long = False  # the line being read is past MAX_LINE: drop it
     first = True
     while chunk := fh.read(BATCH_BYTES):
         if first and chunk.startswith(codecs.BOM_UTF8):
@@ -295,30 +205,38 @@ def _batches(fh: BinaryIO, progress: Any, position: Any) -> Iterator[list[bytes]
             # it belongs to no line, and would make the first one no JSON.
             chunk = chunk[len(codecs.BOM_UTF8):]
         first = False
-        lines = chunk.split(b"\n")
-        if len(lines) == 1:
-            pending.append(chunk)
-            continue
-        if pending:
-            pending.append(lines[0])
-            lines[0] = b"".join(pending)
-            pending = []
+        lines: list[Optional[bytes]] = chunk.split(b"\n")
         last = lines.pop()
-        if last:
+        if lines:
+            head = lines[0]
+            if too_long or pending_size + len(head) > MAX_LINE:
+                lines[0] = None
+            elif pending:
+                pending.append(head)
+                lines[0] = b"".join(pending)
+            pending, pending_size, too_long = [], 0, False
+            # The other lines lie whole in one read, shorter than MAX_LINE.
+        if not too_long:
             pending.append(last)
-        yield lines
+            pending_size += len(last)
+            if pending_size > MAX_LINE:
+                pending, pending_size, too_long = [], 0, True
+        if lines:
+            yield lines
         if progress is not None:
             now = position()
             progress.update(now - done)
             done = now
-    if pending:
+    if too_long:
+        yield [None]
+    elif pending_size:
         yield [b"".join(pending)]
 
 
 def _progress_bar(files: list[str]) -> Any:
     """A tqdm bar on standard error, in bytes of the files, when standard
     error is a terminal and the files are long; None without tqdm."""
-    if not sys.stderr.isatty():
+    if sys.stderr is None or not sys.stderr.isatty():
         return None
     try:
         total = sum(os.path.getsize(f) for f in files if f != "-")
@@ -334,18 +252,24 @@ def _progress_bar(files: list[str]) -> Any:
                 desc="bill", file=sys.stderr)
 
 
-def tally(files: list[str], model: Optional[str]) -> Tally:
-    result = Tally()
+def tally(files: list[str], prices: _pricelist.PriceList, model: Optional[str]) -> Tally:
+    result = Tally(prices, model)
     progress = _progress_bar(files)
     try:
         for path in files:
             if path == "-":
-                result.feed("stdin", _batches(sys.stdin.buffer, None, None), model)
+                stdin = getattr(sys.stdin, "buffer", None)
+                if stdin is None:
+                    raise CommandError("cannot read standard input: it is closed")
+                try:
+                    result.feed("stdin", _lines(stdin, None, None))
+                except (OSError, ValueError) as exc:
+                    raise CommandError(f"cannot read standard input: {describe(exc)}") from None
                 continue
             try:
                 with open(path, "rb") as raw:
                     fh: BinaryIO = gzip.GzipFile(fileobj=raw) if path.endswith(".gz") else raw
-                    result.feed(shown(path), _batches(fh, progress, raw.tell), model)
+                    result.feed(shown(path), _lines(fh, progress, raw.tell))
             except (OSError, EOFError, zlib.error) as exc:
                 raise CommandError(f"cannot read {shown(repr(path))}: {describe(exc)}") from None
     finally:
@@ -354,112 +278,146 @@ def tally(files: list[str], model: Optional[str]) -> Tally:
     return result
 
 
-# -- the bill --------------------------------------------------------------
+# -- the bill ------------------------------------------------------------
 
-def bill(files: list[str], source: str, model: Optional[str]) -> dict:
+CLASSES = _usage.CLASSES
+_INPUT = [i for i in range(len(CLASSES)) if i in _usage.INPUT]
+_OUTPUT = [i for i in range(len(CLASSES)) if i not in _usage.INPUT]
+_ALWAYS = ("prompt", "completion")
+WARN_NAMES = 20  # model names shown in a warning
+
+
+def _row(model: str, entry: Optional[_pricelist.Entry]) -> dict:
+    return {"model": model, "calls": 0, "entry": _lookup.described(model, entry),
+            "tokens": [0] * len(CLASSES), "dollars": [0.0] * len(CLASSES), "total_cost": 0.0,
+            "priced_as": {}, "notes": {}}
+
+
+def bill(files: list[str], prices: _pricelist.PriceList, model: Optional[str]) -> dict:
     """The facts of the bill, as --json prints them."""
-    pricing = _estimate.load(source)  # an unreadable list stops us before the files
-    seen = tally(files, model)
-    rows = []
-    for name, (calls, prompt, completion) in seen.models.items():
-        usage = {"prompt_tokens": prompt, "completion_tokens": completion}
-        entry = _estimate.matched_entry(pricing, name)
-        costs = _estimate.costs_from(source, name, usage)
-        rows.append({"model": name, "calls": calls, **usage, "entry": entry,
-                     "costs": dict(costs)})
-    rows.sort(key=lambda r: (-(r["costs"]["total_cost"] or 0.0), r["model"]))
-    total_cost = math.fsum(r["costs"]["total_cost"] or 0.0 for r in rows)
+    seen = tally(files, prices, model)
+    rows: dict[str, dict] = {}
+    for name, cond, totals in seen.by_model():
+        entry = seen.entries[name]
+        row = rows.get(name)
+        if row is None:
+            row = rows[name] = _row(name, entry)
+        calls, counts = totals[0], totals[1:]
+        row["calls"] += calls
+        tier = "standard" if entry is None else None
+        for i, n in enumerate(counts):
+            row["tokens"][i] += n
+        if entry is not None:
+            priced = _cost.prices_for(prices, entry, cond)
+            tier = priced.tier
+            for i, n in enumerate(counts):
+                if not n:  # no tokens cost nothing, whatever the price
+                    continue
+                amount = _cost.dollars(priced.rates[i], n)
+                row["dollars"][i] += amount
+                row["total_cost"] += amount
+                if priced.notes[i] is not None:
+                    row["notes"][priced.notes[i]] = None
+            row["notes"].update(dict.fromkeys(priced.general))
+        row["priced_as"][tier] = row["priced_as"].get(tier, 0) + calls
+    out = [_facts(row) for row in rows.values()]
+    out.sort(key=lambda r: (-r["total_cost"], r["model"]))
+    total = {"calls": sum(r["calls"] for r in out),
+             "prompt_tokens": sum(r["prompt_tokens"] for r in out),
+             "completion_tokens": sum(r["completion_tokens"] for r in out),
+             "tokens": {c: sum(r["tokens"].get(c, 0) for r in out) for c in CLASSES},
+             "dollars": {c: _sum(r["dollars"].get(c, 0.0) for r in out) for c in CLASSES},
+             "total_cost": _sum(r["total_cost"] for r in out)}
     return {
-        "pricing": source,
+        "pricing": prices.source,
         "files": files,
         "lines": seen.lines,
-        "models": rows,
-        "total": {"calls": sum(r["calls"] for r in rows),
-                  "prompt_tokens": sum(r["prompt_tokens"] for r in rows),
-                  "completion_tokens": sum(r["completion_tokens"] for r in rows),
-                  "total_cost": total_cost},
-        "unpriced": [r["model"] for r in rows if r["entry"] is None],
-        "skipped": {reason: {"lines": n, "first": where}
+        "models": out,
+        "total": total,
+        "unpriced": [r["model"] for r in out if r["entry"] is None],
+        "fallbacks": {r["model"]: r["notes"] for r in out if r["notes"]},
+        "skipped": {reason: {"lines": n, "first": list(where)}
                     for reason, (n, where) in sorted(seen.skipped.items())},
     }
 
 
-def _entry_text(entry: Optional[dict]) -> str:
-    if entry is None:
-        return "NO ENTRY: priced at $0"
-    return f"{shown_name(entry['name'])} ({entry['match']})"
+def _sum(amounts: Iterable[float]) -> float:
+    """Amounts added in order; an overflow is an infinite sum."""
+    total = 0.0
+    for amount in amounts:
+        total += amount
+    return total
 
 
-def render(result: dict) -> list[str]:
-    rows = [(shown(r["model"]), count(r["calls"]), count(r["prompt_tokens"]),
-             count(r["completion_tokens"]), _entry_text(r["entry"]),
-             "$" + dollars(r["costs"]["total_cost"])) for r in result["models"]]
-    total = result["total"]
-    rows.append(("total", count(total["calls"]), count(total["prompt_tokens"]),
-                 count(total["completion_tokens"]), "", "$" + dollars(total["total_cost"])))
-    out = table(("model", "calls", "prompt tokens", "completion tokens", "entry", "cost"), rows,
-                (False, True, True, True, False, True))
-    out.insert(len(out) - 1, "")
-    if result["unpriced"]:
-        out += ["", f"WARNING: {len(result['unpriced'])} model(s) matched no entry of the price "
-                "list and are priced at $0: " + ", ".join(shown(m) for m in result["unpriced"])]
-    skipped = result["skipped"]
-    if skipped:
-        n = sum(s["lines"] for s in skipped.values())
-        out += ["", f"skipped {count(n)} of {count(result['lines'])} lines:"]
-        width = max(len(r) for r in skipped)
-        for reason, s in skipped.items():
-            more = ", ..." if s["lines"] > len(s["first"]) else ""
-            out.append(f"  {reason:<{width}}  {count(s['lines']):>7}  "
-                       f"({', '.join(s['first'])}{more})")
-    return out
+def _facts(row: dict) -> dict:
+    """A model's row as --json gives it: the classes with tokens (prompt
+    and completion always), by name."""
+    tokens, dollars = row["tokens"], row["dollars"]
+    kept = [i for i, c in enumerate(CLASSES) if tokens[i] or c in _ALWAYS]
+    return {
+        "model": row["model"], "calls": row["calls"], "entry": row["entry"],
+        "prompt_tokens": sum(tokens[i] for i in _INPUT),
+        "completion_tokens": sum(tokens[i] for i in _OUTPUT),
+        "tokens": {CLASSES[i]: tokens[i] for i in kept},
+        "dollars": {CLASSES[i]: dollars[i] for i in kept},
+        "total_cost": row["total_cost"],
+        "priced_as": row["priced_as"],
+        "notes": list(row["notes"]),
+    }
 
 
-CSV_FIELDS = ("kind", "name", "calls", "prompt_tokens", "completion_tokens", "entry", "match",
-              "prompt_cost", "completion_cost", "total_cost", "first_lines")
+# -- the command ---------------------------------------------------------
+
+def add_parser(commands: Any) -> None:
+    import quelm
+    from quelm._terminal import SOURCE_HELP, model_name
+
+    bill = commands.add_parser(
+        "bill", prog="python -m quelm bill", help="the cost of a whole run, per model",
+        description="Add up what the calls saved in JSON Lines files cost, per model and token "
+        "class. A line may be an OpenAI chat completion or Responses API object, an OpenAI "
+        "Batch API output line, an Anthropic message or Message Batches result, a Gemini "
+        "generateContent response (Python SDK dump or REST camelCase) or batch output line, "
+        "or a plain {\"model\": ..., \"usage\": {...}} record. Each call is priced by its "
+        "classes (cached, written, audio, reasoning tokens), its service tier, long context "
+        "and time, as quelm.cost prices it. Lines that cannot be billed are counted by "
+        "reason. Files ending in .gz are decompressed; '-' reads standard input.",
+        epilog="Lines skipped: " + "; ".join(f"'{r}': {why}" for r, why in REASONS.items())
+        + ". Blank lines are passed over.")
+    bill.add_argument("files", nargs="+", metavar="FILE", help="JSON Lines file, .gz, or -")
+    bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
+                      help=SOURCE_HELP)
+    bill.add_argument("--model", metavar="NAME", type=model_name,
+                      help="bill every line as this model, whatever the line names")
+    output = bill.add_mutually_exclusive_group()
+    output.add_argument("--json", action="store_true", help="print JSON")
+    output.add_argument("--csv", action="store_true", help="print CSV")
+    bill.add_argument("--strict", action="store_true",
+                      help="exit with 1 when a model matched no entry of the price list")
 
 
-def _utf8(text: str) -> str:
-    # A name read through a lone surrogate escape cannot be written as UTF-8.
-    return text.encode("utf-8", "backslashreplace").decode("utf-8")
+def run(args: Any) -> Any:
+    """The bill's lines; exit status 1 when no line could be billed, or
+    under --strict when a model matched no entry; the warnings for standard
+    error (printed after the bill)."""
+    from quelm import _bill_output as output
+    from quelm._terminal import PROG, Report, price_list, strict_json
 
-
-def as_csv(result: dict) -> str:
-    """Rows of kind "model", one "total", then one "skipped" per reason
-    (name: the reason, calls: its line count)."""
-    buffer = io.StringIO()
-    writer = csv.DictWriter(buffer, CSV_FIELDS, lineterminator="\n", restval="")
-    writer.writeheader()
-    for r in result["models"]:
-        entry = r["entry"] or {}
-        writer.writerow({"kind": "model", "name": _utf8(r["model"]), "calls": r["calls"],
-                         "prompt_tokens": r["prompt_tokens"],
-                         "completion_tokens": r["completion_tokens"],
-                         "entry": _utf8(entry.get("name", "")), "match": entry.get("match", "none"),
-                         **r["costs"]})
-    writer.writerow({"kind": "total", "name": "total", **result["total"]})
-    for reason, s in result["skipped"].items():
-        writer.writerow({"kind": "skipped", "name": reason, "calls": s["lines"],
-                         "first_lines": " ".join(s["first"])})
-    return buffer.getvalue().rstrip("\n")
-
-
-def run(args: argparse.Namespace) -> Report:
-    """The bill's lines, exit status 1 under --strict when a model matched
-    no entry, and that fact for standard error (printed after the bill),
-    where --json and --csv leave it."""
-    from quelm.cli import PROG
-
-    result = bill(args.files, args.pricing, args.model)
+    result = bill(args.files, price_list(args.pricing), args.model)
     if args.json:
         text = [strict_json(result)]
     elif args.csv:
-        text = [as_csv(result)]
+        text = [output.as_csv(result)]
     else:
-        text = render(result)
-    notes = []
+        text = output.render(result)
+    notes, status = [], 0
+    if result["fallbacks"]:
+        notes.append(f"{PROG} bill: warning: " + output.fallback_text(result["fallbacks"]))
     if result["unpriced"]:
-        notes.append(f"{PROG} bill: {'error' if args.strict else 'warning'}: "
-                     f"{len(result['unpriced'])} model(s) matched no entry of the price list "
-                     "and are priced at $0: " + ", ".join(shown(m) for m in result["unpriced"]))
-    return Report(text, 1 if result["unpriced"] and args.strict else 0, notes)
+        level = "error" if args.strict else "warning"
+        notes.append(f"{PROG} bill: {level}: " + output.unpriced_text(result["unpriced"]))
+        status = 1 if args.strict else 0
+    if not result["total"]["calls"]:
+        notes.append(f"{PROG} bill: error: no line of the input could be billed")
+        status = 1
+    return Report(text, status, notes)

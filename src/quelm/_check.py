@@ -22,7 +22,7 @@ import textwrap
 from typing import Any, Iterable, Optional
 
 import quelm
-from quelm import _explain, _inspect
+from quelm import _check_columns, _explain, _inspect
 from quelm._terminal import Report, dollars, shown, shown_name, strict_json
 
 PROG = "python -m quelm check"
@@ -668,7 +668,8 @@ def check(pricing: dict, lines: list[dict]) -> list[dict]:
     document (line 0) first."""
     rows = _inspect.entries(pricing, lines)
     found = (name_findings(rows) + shadow_findings(pricing, rows, lines) + replaced_findings(lines)
-             + table_findings(lines) + free_text_findings(lines) + nothing_findings(lines))
+             + table_findings(lines) + free_text_findings(lines) + nothing_findings(lines)
+             + _check_columns.findings(lines))
     flagged = {f["line"] for f in found if f["severity"] == ERROR}
     flagged |= {n for f in found if f["severity"] == ERROR for n in f["lines"]}
     found += plausibility_findings(rows, flagged)

@@ -51,8 +51,10 @@ class Column(NamedTuple):
     """What a header cell names.  `kind` is one of: "price" (`key` a class of
     PRICED), "long price" (`key` a class of LONG), "long above", "share"
     (`key` a service tier, "us" or "off-peak"), "peak hours"; or "unknown".
-    `discount` tells a share column that its cells are percentages off the
-    standard price; `why` says what is missing from an unknown header."""
+    A prompt or completion column after the third is of kind "base", and
+    not read.  `discount` tells a share column that its cells are
+    percentages off the standard price; `why` says what is missing from an
+    unknown header."""
 
     kind: str
     key: str = ""
@@ -112,6 +114,9 @@ def column(header: str) -> Column:
     key = _class_of(words, text)
     if key in PRICED:
         return Column("price", key)
+    if key is not None:  # a prompt or completion column out of its place
+        return Column("base", key, why="the prompt and completion prices are the 2nd and 3rd "
+                      "columns")
     return Column("unknown", why="not a column quelm knows")
 
 

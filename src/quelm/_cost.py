@@ -20,8 +20,6 @@ class takes:
 
 from __future__ import annotations
 
-import datetime
-import math
 from typing import Any, NamedTuple, Optional
 
 from quelm import _lookup, _pricelist, _shapes, _usage
@@ -87,15 +85,11 @@ class Cost(tuple):
 
     @property
     def lines(self) -> tuple[Line, ...]:
-        counts, prices = tuple.__getitem__(self, 3), tuple.__getitem__(self, 4)
-        return tuple(Line(CLASSES[i], n, prices.rates[i], dollars(prices.rates[i], n))
-                     for i, n in enumerate(counts) if n or i in _ALWAYS)
+        return lines(tuple.__getitem__(self, 3), tuple.__getitem__(self, 4))
 
     @property
     def notes(self) -> tuple[str, ...]:
-        counts, prices = tuple.__getitem__(self, 3), tuple.__getitem__(self, 4)
-        return prices.general + tuple(prices.notes[i] for i, n in enumerate(counts)
-                                      if n and prices.notes[i] is not None)
+        return notes(tuple.__getitem__(self, 3), tuple.__getitem__(self, 4))
 
     def line(self, name: str) -> Optional[Line]:
         """The line of one class, or None when the call had none."""
@@ -112,6 +106,20 @@ class Cost(tuple):
 
 
 _ALWAYS = (CLASSES.index("prompt"), CLASSES.index("completion"))
+
+
+def lines(counts: tuple[int, ...], prices: "Prices") -> tuple[Line, ...]:
+    """A call's lines: prompt and completion always, the other classes when
+    the call has tokens of them."""
+    return tuple(Line(CLASSES[i], n, prices.rates[i], dollars(prices.rates[i], n))
+                 for i, n in enumerate(counts) if n or i in _ALWAYS)
+
+
+def notes(counts: tuple[int, ...], prices: "Prices") -> tuple[str, ...]:
+    """The notes on a call: on the whole of it, then on each class it has
+    tokens of that was priced by a fallback or not at all."""
+    return prices.general + tuple(prices.notes[i] for i, n in enumerate(counts)
+                                  if n and prices.notes[i] is not None)
 
 
 def dollars(rate: Optional[float], tokens: int) -> float:
@@ -138,12 +146,13 @@ def conditions(entry: _pricelist.Entry, usage: _usage.Usage) -> Conditions:
     long = entry.long_above is not None and usage.prompt_size > entry.long_above
     off_peak: Optional[bool] = False
     if entry.peak_hours is not None and "off-peak" in entry.shares:
-        if usage.created is None:
+        created = usage.created
+        if created is None or not -1e12 < created < 1e12:  # unknown, or no time at all
             off_peak = None
         else:
-            moment = datetime.datetime.fromtimestamp(usage.created, datetime.timezone.utc)
-            off_peak = not in_windows(entry.peak_hours, moment.weekday(),
-                                      moment.hour * 60 + moment.minute)
+            # UTC days since the epoch, which began on a Thursday (weekday 3).
+            days, seconds = divmod(created, 86400)
+            off_peak = not in_windows(entry.peak_hours, int(days + 3) % 7, int(seconds // 60))
     if not long and usage.tier is None and usage.region is None and off_peak is False:
         return _STANDARD
     return Conditions(long, usage.tier, usage.region, off_peak)
@@ -201,8 +210,7 @@ def rates(entry: _pricelist.Entry, cond: Conditions) -> Prices:
         share *= entry.shares["off-peak"]
         tier += ", off-peak"
     elif cond.off_peak is None:
-        general.append("the response does not say when the call was made: priced at the "
-                       "peak price")
+        general.append("the time of the call is not known: priced at the peak price")
     if share != 1.0:
         out = [None if v is None else v * share for v in out]
     return Prices(tuple(out), tuple(notes), tuple(general), tier)

@@ -1,114 +1,178 @@
-"""``python -m quelm estimate``: the cost of one call, and which table entry
-priced it.
+"""``python -m quelm estimate``: the cost of one call, class by class, and
+which entry of the price list priced it.
 
-The cost is `estimate_costs` itself; the entry is named by
-`_explain.match_model`, the very lookup that `estimate_costs` runs, on the
-very table it gets (the cached `_parse_pricing` of the same source).
+The call is priced as `quelm.cost` prices a response (`_cost`), its entry
+found by the package's lookup (`_lookup`).  The module's `estimate_costs`
+looks a name up by its own rule; when it would take another entry for the
+same name, the estimate says so.
 """
 
 from __future__ import annotations
 
+import datetime
 import difflib
 import shlex
-from types import SimpleNamespace
-from typing import Optional
+from typing import Any, Optional
 
-from quelm import _explain, genai_pricing
-from quelm._terminal import CommandError, count, dollars, load, shown, shown_name, strict_json
+from quelm import _cost, _explain, _lookup, _pricelist, _usage
+from quelm._terminal import CommandError, count, dollars, shown, shown_name, strict_json
+
+# The flags of the classes inside the prompt and completion counts, in
+# the order of _usage.CLASSES: (class, flag, where it lies).
+PARTS = [
+    ("cached", "--cached-tokens", "prompt"),
+    ("cache_write", "--cache-write-tokens", "prompt"),
+    ("cache_write_long", "--cache-write-long-tokens", "prompt"),
+    ("audio_prompt", "--audio-prompt-tokens", "prompt"),
+    ("reasoning", "--reasoning-tokens", "completion"),
+    ("audio_completion", "--audio-completion-tokens", "completion"),
+]
+TIERS = ("batch", "flex", "priority", "fast", "ultrafast")
 
 
-def no_match(model: str, key: str, pricing: dict, source: str) -> CommandError:
-    text = (f"no entry of the price list {source!r} matches model {model!r}, "
-            "neither exactly nor by the substring rule")
-    if not pricing:
+def no_match(model: str, names: list[str], source: str,
+             rule: str = "neither exactly nor by its canonical form") -> CommandError:
+    """The error of a model that no entry of the list `names` matches."""
+    text = f"no entry of the price list {source!r} matches model {model!r}, {rule}"
+    if not names:
         return CommandError(text + "; the price list holds no prices")
-    names = [n for n in pricing if isinstance(n, str)]
-    close = difflib.get_close_matches(key, names, n=5, cutoff=0.5)
+    close = difflib.get_close_matches(_lookup.canonical(model), names, n=5, cutoff=0.5)
     if close:
         return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
     # A command to paste: the source quoted for the shell, then made safe to print.
     command = shown(f"python -m quelm inspect {shlex.quote(source)}")
-    return CommandError(text + f"; {command} lists its {len(pricing)} names")
+    return CommandError(text + f"; {command} lists its {len(names)} names")
 
 
-def costs_from(source: str, model: str, usage: dict) -> dict:
-    """`estimate_costs` for `model` and `usage`, priced from `source`."""
-    # estimate_costs reads the source named by PRICING_URL: the cached table
-    # that load() gave.  The setting is put back for whoever called us.
-    previous = genai_pricing.PRICING_URL
-    genai_pricing.PRICING_URL = source
-    try:
-        return genai_pricing.estimate_costs(SimpleNamespace(model=model), usage)
-    finally:
-        genai_pricing.PRICING_URL = previous
+def usage(args: Any) -> _usage.Usage:
+    """The call the arguments give.  The prompt and completion counts hold
+    the classes given apart, as OpenAI reports them."""
+    counts = dict.fromkeys(_usage.CLASSES, 0)
+    inside = {"prompt": args.prompt_tokens, "completion": args.completion_tokens}
+    for name, flag, where in PARTS:
+        counts[name] = getattr(args, flag[2:].replace("-", "_")) or 0
+        inside[where] -= counts[name]
+    for where, rest in inside.items():
+        if rest < 0:
+            flags = ", ".join(flag for _, flag, w in PARTS if w == where)
+            raise CommandError(f"--{where}-tokens counts every {where} token of the call: it "
+                               f"cannot be fewer than those of {flags} together")
+        counts[where] = rest
+    tier = "batch" if args.batch else args.tier
+    created = None if args.at is None else args.at.timestamp()
+    return _usage.Usage(args.model, tuple(counts[c] for c in _usage.CLASSES), tier,
+                        "us" if args.us else None, created)
 
 
-def matched_entry(pricing: dict, model: str) -> Optional[dict]:
-    """The entry that `estimate_costs` prices `model` with, its name and how
-    it was matched; None when no entry matches."""
-    match = _explain.match_model(pricing, model.lower())
-    if match is None:
-        return None
-    name, rates, exact = match
-    return {"name": name, "match": "exact" if exact else "substring",
-            "prompt_per_1M": rates.get("prompt_per_1M"),
-            "completion_per_1M": rates.get("completion_per_1M")}
+def estimate(source: str, model: str, call: _usage.Usage) -> dict:
+    """The cost of the call, the entry that priced it and how it was found,
+    and the entry the module's estimate_costs would take for the name."""
+    from quelm._terminal import price_list
 
-
-def estimate(source: str, model: str, prompt_tokens: int, completion_tokens: int) -> dict:
-    """The estimate of `estimate_costs` for the call, with the entry that
-    priced it and how it was matched."""
-    pricing = load(source)
-    entry = matched_entry(pricing, model)
+    prices = price_list(source)
+    entry = _lookup.find(prices, model)
     if entry is None:
-        raise no_match(model, model.lower(), pricing, source)
-    usage = {"prompt_tokens": prompt_tokens, "completion_tokens": completion_tokens}
-    costs = costs_from(source, model, usage)
+        raise no_match(model, list(prices.entries), source)
+    priced = _cost.prices_for(prices, entry, _cost.conditions(entry, call))
+    lines = _cost.lines(call.counts, priced)
+    module = _explain.match_model(prices.table, model.lower())
     return {
         "model": model,
         "pricing": source,
-        "entry": entry,
-        "usage": usage,
-        "estimated_costs": costs,
+        "entry": {**_lookup.described(model, entry),
+                  "prompt_per_1M": entry.rates.get("prompt"),
+                  "completion_per_1M": entry.rates.get("completion")},
+        "form": _lookup.form_found(prices, model),
+        "priced_as": priced.tier,
+        "usage": {line.name: line.tokens for line in lines},
+        "rates": {line.name: line.rate for line in lines},
+        "estimated_costs": {**{f"{line.name}_cost": line.dollars for line in lines},
+                            "total_cost": _cost.total(call.counts, priced.rates)},
+        "notes": list(_cost.notes(call.counts, priced)),
+        "module_entry": None if module is None else module[0],
     }
 
 
 def _how(result: dict) -> str:
-    entry, key = result["entry"], result["model"].lower()
+    entry = result["entry"]
     if entry["match"] == "exact":
         return "exact name"
-    if key in entry["name"]:
-        return f"substring rule: the first table name that contains {shown(repr(key))}"
-    return f"substring rule: the first table name that {shown(repr(key))} contains"
-
-
-def _rates(entry: dict) -> str:
-    sides = []
-    for side in ("prompt", "completion"):
-        rate = entry[f"{side}_per_1M"]
-        sides.append(f"${dollars(rate)} {side}" if rate is not None else f"no {side} rate")
-    return ", ".join(sides) + " per 1M tokens"
+    return "canonical form: " + shown(repr(result["form"]))
 
 
 def render(result: dict) -> list[str]:
-    entry, usage, costs = result["entry"], result["usage"], result["estimated_costs"]
+    entry, costs = result["entry"], result["estimated_costs"]
     rows = [
         ("model", shown(result["model"])),
         ("entry", f"{shown_name(entry['name'])} ({_how(result)})"),
-        ("rates", _rates(entry)),
-        ("tokens", f"{count(usage['prompt_tokens'])} prompt, "
-                   f"{count(usage['completion_tokens'])} completion"),
+        ("priced as", result["priced_as"]),
     ]
-    for side in ("prompt", "completion"):
-        if f"{side}_cost" in costs:
-            rows.append((side, "$" + dollars(costs[f"{side}_cost"])))
+    for name, tokens in result["usage"].items():
+        rate = result["rates"][name]
+        price = "no price" if rate is None else f"${dollars(rate)} per 1M"
+        label = _cost.NAMES[name]
+        rows.append((label, f"{count(tokens)} tokens at {price} = ${dollars(costs[f'{name}_cost'])}"))
     rows.append(("total", "$" + dollars(costs["total_cost"])))
-    return [f"{label:<11} {value}" for label, value in rows]
+    width = max(len(label) for label, _ in rows) + 2
+    out = [f"{label:<{width}}{value}" for label, value in rows]
+    for note in result["notes"]:
+        out.append(f"{'note':<{width}}{note}")
+    module = result["module_entry"]
+    if module != entry["name"]:
+        taken = "no entry" if module is None else f"the entry {shown_name(module)!r}"
+        out.append(f"{'module':<{width}}estimate_costs looks the name up by its own rule and "
+                   f"would take {taken}")
+    return out
 
 
-def run(source: str, model: str, prompt_tokens: int, completion_tokens: int,
-        as_json_output: bool) -> list[str]:
-    result = estimate(source, model, prompt_tokens, completion_tokens)
-    if as_json_output:
-        return [strict_json(result)]
-    return render(result)
+def add_parser(commands: Any) -> None:
+    import quelm
+    from quelm._terminal import SOURCE_HELP, model_name, token_count
+
+    estimate = commands.add_parser(
+        "estimate", prog="python -m quelm estimate", help="estimate the cost of one call",
+        description="Price one call from its token counts, class by class, as quelm.cost "
+        "prices a response, and say which entry of the price list priced it (its exact name, "
+        "or its canonical form).  The prompt and completion counts are the call's whole "
+        "counts; the other counts say how many of them were cached, written, audio or "
+        "reasoning tokens.")
+    estimate.add_argument("--model", required=True, metavar="NAME", type=model_name,
+                          help="model name")
+    estimate.add_argument("--prompt-tokens", required=True, type=token_count, metavar="N",
+                          help="prompt (input) tokens of the call, all of them")
+    estimate.add_argument("--completion-tokens", required=True, type=token_count, metavar="N",
+                          help="completion (output) tokens of the call, all of them")
+    for name, flag, where in PARTS:
+        estimate.add_argument(flag, type=token_count, metavar="N",
+                              help=f"of the {where} tokens, how many were {_cost.NAMES[name]} "
+                              "tokens")
+    tiers = estimate.add_mutually_exclusive_group()
+    tiers.add_argument("--batch", action="store_true", help="a batch request (as --tier batch)")
+    tiers.add_argument("--tier", choices=TIERS, help="the service tier the call was billed in")
+    estimate.add_argument("--us", action="store_true",
+                          help="inference kept in the US (Anthropic's data residency)")
+    estimate.add_argument("--at", type=_moment, metavar="TIME",
+                          help="when the call was made, as 2026-12-08T14:30:00Z (for prices "
+                          "that depend on the time of day)")
+    estimate.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
+                          help=SOURCE_HELP)
+    estimate.add_argument("--json", action="store_true", help="print JSON")
+
+
+def _moment(text: str) -> datetime.datetime:
+    """A --at argument: an ISO 8601 time; without a zone, UTC."""
+    import argparse
+
+    try:
+        moment = datetime.datetime.fromisoformat(text.strip().replace("Z", "+00:00"))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a time such as 2026-12-08T14:30:00Z: "
+                                         f"{shown(repr(text))}") from None
+    return moment if moment.tzinfo else moment.replace(tzinfo=datetime.timezone.utc)
+
+
+def run(args: Any) -> Any:
+    from quelm._terminal import Report
+
+    result = estimate(args.pricing, args.model, usage(args))
+    return Report([strict_json(result)] if args.json else render(result))

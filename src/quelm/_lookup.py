@@ -1,16 +1,94 @@
-"""Which entry of a price list prices a model name.
+"""Which entry of a price list prices a model name: the one lookup of
+`quelm.cost`, `bill`, `estimate` and the advice `check` gives.
 
-The one lookup of `quelm.cost`, `bill` and `estimate`: the name itself,
-lower-cased as the parser stores names; then the module's own rule (the
-first table name that contains it or that it contains).
+A name is looked up by itself (lower-cased, as the parser stores names),
+then by its canonical form, compared exactly with the canonical forms of the
+list's names.  Nothing else: a name that matches neither way has no entry,
+and no other model's price is ever taken for it.  (The module's own
+`estimate_costs` keeps its rule, the first name that contains the request or
+that it contains; `estimate` says when the two differ.)
+
+The canonical form is the name lower-cased, without
+
+- a routing path: everything up to the last "/" (``openai/gpt-4o``,
+  ``accounts/fireworks/models/llama-v3p1-8b-instruct``);
+- a cloud's prefixes: Bedrock's region (``us.``, ``eu.``, ``apac.``,
+  ``global.``, ...) and then its vendor (``anthropic.``, ``meta.``, ...);
+- a cloud's version suffix: Vertex AI's ``@version``, Bedrock's ``-v1:0``;
+
+with a version's point written as a hyphen (``4.5`` and ``4-5`` are one
+spelling), and, only when that form with its date names no entry, without a
+date stamp at the end (``-20250929``, ``-2024-08-06``).  EXAMPLES shows each
+rule; the README's table is this one.
 """
 
 from __future__ import annotations
 
 import difflib
+import re
 from typing import Optional
 
 from quelm._pricelist import Entry, PriceList
+
+# Bedrock's cross-region inference prefixes, and the vendors of its ids.
+REGIONS = frozenset({"us", "eu", "apac", "global", "jp", "au", "ca", "us-gov", "in", "sa",
+                     "me", "af", "mx", "uk", "il", "regional"})
+VENDORS = frozenset({"anthropic", "meta", "amazon", "mistral", "cohere", "ai21", "deepseek",
+                     "openai", "qwen", "writer", "google", "moonshotai", "moonshot", "zai",
+                     "nvidia", "minimax", "twelvelabs", "stability", "luma", "xai"})
+_CLOUD_SUFFIX = re.compile(r"-v\d+:\d+$")
+_VERSION_POINT = re.compile(r"(?<=\d)\.(?=\d)")
+_DATE = re.compile(r"-(?:\d{8}|\d{4}-\d{2}-\d{2})$")
+
+# (name asked, the form compared): each rule at work.
+EXAMPLES = [
+    ("GPT-4o", "gpt-4o"),
+    ("openai/gpt-4o-mini", "gpt-4o-mini"),
+    ("accounts/fireworks/models/deepseek-v3", "deepseek-v3"),
+    ("us.anthropic.claude-sonnet-4-5-20250929-v1:0", "claude-sonnet-4-5-20250929"),
+    ("global.anthropic.claude-haiku-4-5", "claude-haiku-4-5"),
+    ("meta.llama3-3-70b-instruct-v1:0", "llama3-3-70b-instruct"),
+    ("claude-sonnet-4-5@20250929", "claude-sonnet-4-5"),
+    ("gpt-5.4-pro", "gpt-5-4-pro"),
+    ("gpt-5-4-pro", "gpt-5-4-pro"),
+    ("claude-opus-4-1-20250805", "claude-opus-4-1-20250805, else claude-opus-4-1"),
+    ("gpt-4o-2024-11-20", "gpt-4o-2024-11-20, else gpt-4o"),
+]
+
+
+def canonical(name: str) -> str:
+    """`name` in the canonical form, its date stamp kept."""
+    form = name.strip().lower().rsplit("/", 1)[-1].split("@", 1)[0]
+    head, dot, rest = form.partition(".")
+    if dot and rest and head in REGIONS:
+        form = rest
+        head, dot, rest = form.partition(".")
+    if dot and rest and head in VENDORS:
+        form = rest
+    form = _CLOUD_SUFFIX.sub("", form)
+    return _VERSION_POINT.sub("-", form)
+
+
+def undated(form: str) -> Optional[str]:
+    """A canonical form without its date stamp; None when it has none."""
+    bare = _DATE.sub("", form)
+    return bare if bare != form else None
+
+
+def _index(prices: PriceList) -> dict[str, Optional[Entry]]:
+    """The list's names by canonical form.  Two names of one form with
+    other prices make that form name nothing: which one was meant is not
+    known."""
+    index: dict[str, Optional[Entry]] = {}
+    for name, entry in prices.entries.items():
+        form = canonical(name)
+        if form in index:
+            other = index[form]
+            if other is None or other[1:-1] != entry[1:-1]:  # prices aside from name and line
+                index[form] = None
+        else:
+            index[form] = entry
+    return index
 
 
 def find(prices: PriceList, model: str) -> Optional[Entry]:
@@ -20,13 +98,17 @@ def find(prices: PriceList, model: str) -> Optional[Entry]:
         return found[model]
     except KeyError:
         pass
-    key = model.lower()
-    entry = prices.entries.get(key)
+    entry = prices.entries.get(model.lower())
     if entry is None:
-        from quelm import _explain
-
-        match = _explain.match_model(prices.table, key)
-        entry = None if match is None else prices.entries.get(match[0])
+        index = prices.index
+        if index is None:
+            index = prices.index = _index(prices)
+        form = canonical(model)
+        entry = index.get(form)
+        if entry is None and form not in index:
+            bare = undated(form)
+            if bare is not None:
+                entry = index.get(bare)
     if len(found) < 100_000:  # names seen; bounded, as a run may name millions
         found[model] = entry
     return entry
@@ -34,5 +116,21 @@ def find(prices: PriceList, model: str) -> Optional[Entry]:
 
 def closest(prices: PriceList, model: str) -> list[str]:
     """Up to five names of the list closest to `model`."""
-    names = [n for n in prices.entries if isinstance(n, str)]
-    return difflib.get_close_matches(model.lower(), names, n=5, cutoff=0.5)
+    return difflib.get_close_matches(canonical(model), list(prices.entries), n=5, cutoff=0.5)
+
+
+def form_found(prices: PriceList, model: str) -> str:
+    """The form of `model` that found its entry: the canonical form, or that
+    form without its date."""
+    form = canonical(model)
+    if (prices.index or {}).get(form) is None:
+        return undated(form) or form
+    return form
+
+
+def described(model: str, entry: Optional[Entry]) -> Optional[dict]:
+    """The entry that prices `model` as the commands report it: its name and
+    how it was found ("exact" or "canonical"); None for none."""
+    if entry is None:
+        return None
+    return {"name": entry.name, "match": "exact" if entry.name == model.lower() else "canonical"}

@@ -56,6 +56,7 @@ class PriceList:
         self.table = table
         self.entries = entries
         self.found: dict[str, Optional[Entry]] = {}  # the lookup's answers, by name asked
+        self.index: Optional[dict[str, Optional[Entry]]] = None  # the lookup's, built once
         self.rates: dict[Any, Any] = {}  # the prices of an entry under some conditions
         self.standard: dict[str, Any] = {}  # the prices of an entry as such, by its name
 

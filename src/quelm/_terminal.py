@@ -11,7 +11,11 @@ import math
 import unicodedata
 from typing import Any, Iterator, NamedTuple, Optional, Sequence
 
-from quelm import _explain, genai_pricing
+from quelm import BUNDLED_PRICING, _explain, genai_pricing
+
+PROG = "python -m quelm"  # the program's name in messages
+SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
+               "(default: the bundled list, %s)" % BUNDLED_PRICING.replace("%", "%%"))
 
 
 class CommandError(Exception):
@@ -70,6 +74,38 @@ def load(source: str) -> dict:
         pricing = genai_pricing._parse_pricing(source)
     check_readable(source, pricing)
     return pricing
+
+
+def price_list(source: str) -> Any:
+    """The package's reading of the price list `source` (cached, as
+    `quelm.cost` has it); an unreadable source is a CommandError."""
+    from quelm import _pricelist
+
+    try:
+        return _pricelist.cached(source)
+    except Exception as exc:
+        raise unreadable(source, exc) from exc
+
+
+MAX_TOKENS = 2**63  # the largest count bill takes from a response, too
+
+
+def token_count(text: str) -> int:
+    """A token count argument: a whole number from 0 to 2**63."""
+    digits = text.strip().lstrip("+")
+    too_large = argparse.ArgumentTypeError(f"too large for a token count (more than 2**63): "
+                                           f"{shown(text[:40])}{'...' if len(text) > 40 else ''}")
+    try:
+        value = int(text)
+    except ValueError:
+        if digits.isdecimal():  # beyond int()'s digit limit
+            raise too_large from None
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"a token count cannot be negative: {text!r}")
+    if value > MAX_TOKENS:
+        raise too_large
+    return value
 
 
 def model_name(text: str) -> str:

@@ -17,17 +17,15 @@ error, printed after them) or raises CommandError.
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import sys
 import textwrap
 from typing import Callable, NoReturn
 
 from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _explain, _inspect, genai_pricing
-from quelm._terminal import CommandError, Report, load, model_name, run_quietly, shown
-
-PROG = "python -m quelm"
-SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
-               "(default: the bundled list, %s)" % BUNDLED_PRICING.replace("%", "%%"))
+from quelm._terminal import (PROG, SOURCE_HELP, CommandError, Report, describe, load, model_name, run_quietly,
+                             shown)
 
 
 class _Formatter(argparse.HelpFormatter):
@@ -51,26 +49,6 @@ class _Parser(argparse.ArgumentParser):
         super().error(shown(message))
 
 
-def token_count(text: str) -> int:
-    """A token count argument: a whole number, 0 or more, that a double can
-    hold (the estimate divides it as one)."""
-    digits = text.strip().lstrip("+")
-    too_large = argparse.ArgumentTypeError(f"too large for a token count ({len(digits)} digits)")
-    try:
-        value = int(text)
-    except ValueError:
-        if digits.isdecimal():  # beyond int()'s digit limit
-            raise too_large from None
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"a token count cannot be negative: {text!r}")
-    try:
-        float(value)
-    except OverflowError:
-        raise too_large from None
-    return value
-
-
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG, formatter_class=_Formatter,
@@ -85,6 +63,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--model", dest="exercise_model", metavar="NAME",
                         help="without a command: model name (default: gpt-4.1)")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
+    # Every command's help wraps as the program's does.
+    commands.add_parser = functools.partial(commands.add_parser, formatter_class=_Formatter)
 
     inspect = commands.add_parser(
         "inspect", prog=f"{PROG} inspect", formatter_class=_Formatter,
@@ -98,21 +78,7 @@ def build_parser() -> argparse.ArgumentParser:
                          "look like prices but stored nothing")
     inspect.add_argument("--json", action="store_true", help="print JSON")
 
-    estimate = commands.add_parser(
-        "estimate", prog=f"{PROG} estimate", formatter_class=_Formatter,
-        help="estimate the cost of one call",
-        description="Estimate the cost of one call with the module's estimate_costs, and say "
-        "which table entry priced it (the exact name, or the first table name that contains "
-        "the model name or is contained in it).")
-    estimate.add_argument("--model", required=True, metavar="NAME", type=model_name,
-                          help="model name")
-    estimate.add_argument("--prompt-tokens", required=True, type=token_count, metavar="N",
-                          help="prompt (input) tokens of the call")
-    estimate.add_argument("--completion-tokens", required=True, type=token_count, metavar="N",
-                          help="completion (output) tokens of the call")
-    estimate.add_argument("--pricing", metavar="SOURCE", default=BUNDLED_PRICING,
-                          help=SOURCE_HELP)
-    estimate.add_argument("--json", action="store_true", help="print JSON")
+    _estimate.add_parser(commands)
     _check.add_parser(commands)
     _bill.add_parser(commands)
     return parser
@@ -120,8 +86,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 COMMANDS: dict[str, Callable[[argparse.Namespace], Report]] = {
     "inspect": lambda a: Report(_inspect.run(a.source, a.explain, a.json)),
-    "estimate": lambda a: Report(_estimate.run(a.pricing, a.model, a.prompt_tokens,
-                                               a.completion_tokens, a.json)),
+    "estimate": _estimate.run,
     "check": _check.run,
     "bill": _bill.run,
 }
@@ -133,24 +98,51 @@ def exercise(args: argparse.Namespace) -> None:
     estimate), and the error follows."""
     source = args.exercise_pricing if args.exercise_pricing is not None else BUNDLED_PRICING
     genai_pricing.PRICING_URL = source
-    run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
-    sys.stdout.flush()
+    try:
+        run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
+    except BrokenPipeError:
+        raise
+    except OSError as exc:  # its line could not be written
+        raise _OutputFailed(describe(exc)) from None
+    _flush()
     pricing = load(source)  # the table the exercise used, cached: raises if it was unreadable
     model = args.exercise_model or "gpt-4.1"  # the exercise's own default for no name
     if _explain.match_model(pricing, model.lower()) is None:
-        raise _estimate.no_match(model, model.lower(), pricing, source)
+        raise _estimate.no_match(model, [n for n in pricing if isinstance(n, str)], source,
+                                 "neither exactly nor by the substring rule")
 
 
-def _print(lines: list[str]) -> int:
+class _OutputFailed(Exception):
+    """Standard output could not be written (a full disk, a closed pipe)."""
+
+
+def _flush() -> None:
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        raise _OutputFailed(describe(exc)) from None
+
+
+def _print(lines: list[str]) -> None:
     try:
         for line in lines:
             print(line)
-        sys.stdout.flush()
     except BrokenPipeError:
-        # The reader went away (`... | head`): say nothing more.
+        raise
+    except OSError as exc:
+        raise _OutputFailed(describe(exc)) from None
+    _flush()
+
+
+def _drop_stdout() -> None:
+    """Points standard output at nothing, so that what is still buffered is
+    not written again (and reported again) when the interpreter exits."""
+    try:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
-    return 0
+    except (OSError, ValueError, AttributeError):
+        pass
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -163,19 +155,28 @@ def main(argv: list[str] | None = None) -> int:
                          "without a command; give them after the command")
         name = PROG if args.command is None else f"{PROG} {args.command}"
         try:
-            if args.command is None:
-                exercise(args)
-                return 0
-            result = COMMANDS[args.command](args)
-        except CommandError as exc:
-            sys.stdout.flush()
-            print(f"{name}: error: {exc}", file=sys.stderr)
-            return exc.status
-        printed = _print(result.lines)
+            try:
+                if args.command is None:
+                    exercise(args)
+                    return 0
+                result = COMMANDS[args.command](args)
+            except CommandError as exc:
+                _flush()
+                print(f"{name}: error: {exc}", file=sys.stderr)
+                return exc.status
+            _print(result.lines)
+        except BrokenPipeError:
+            # The reader went away (`... | head`): say nothing more.
+            _drop_stdout()
+            return 1
+        except _OutputFailed as exc:
+            _drop_stdout()
+            print(f"{name}: error: cannot write the output: {exc}", file=sys.stderr)
+            return 1
         for note in result.notes:
             # Warnings follow the output, as a reader expects them at its end.
             print(note, file=sys.stderr)
-        return printed or result.status
+        return result.status
     except KeyboardInterrupt:
         # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
         return 130

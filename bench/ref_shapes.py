@@ -251,7 +251,10 @@ _TIERS = {"batch": "batch", "flex": "flex", "priority": "priority", "fast": "fas
 def _gemini_tier(r: Any, m: Any, n: dict[str, str]) -> Optional[str]:
     tier = _text(m.get(n["traffic_type"]))
     if tier is None:
-        headers = _level(_level(r.get("sdk_http_response")).get("headers"))
+        held = r.get("sdk_http_response")
+        if held is None:
+            held = r.get("sdkHttpResponse")  # a by-alias dump
+        headers = _level(_level(held).get("headers"))
         tier = _text(headers.get("x-gemini-service-tier"))
     return _GEMINI_TIERS.get(tier or "")
 

@@ -264,7 +264,9 @@ PyObject* gemini_tier(const Level& r, const Level& m, const GeminiNames& g) {
     if (text_is(traffic, "on_demand_flex")) return n().flex.get();
     if (text_is(traffic, "on_demand_priority")) return n().priority.get();
     if (text_of(traffic)) return nullptr;
-    const Level headers = r.at(n().sdk_http_response.get()).at(n().headers.get());
+    Ref held = r.get(n().sdk_http_response.get());
+    if (held.is_none()) held = r.get(n().sdkHttpResponse.get());  // a by-alias dump
+    const Level headers = Level(held).at(n().headers.get());
     const Ref served = headers.get(n().x_gemini_service_tier.get());
     if (text_is(served, "flex")) return n().flex.get();
     if (text_is(served, "priority")) return n().priority.get();

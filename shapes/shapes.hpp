@@ -51,7 +51,8 @@ struct BadUsage {};
     X(ephemeral_1h_input_tokens, "ephemeral_1h_input_tokens")                                    \
     X(ephemeral_5m_input_tokens, "ephemeral_5m_input_tokens")                                    \
     X(thinking_tokens, "thinking_tokens") X(modality, "modality")                                \
-    X(sdk_http_response, "sdk_http_response") X(headers, "headers")                              \
+    X(sdk_http_response, "sdk_http_response") X(sdkHttpResponse, "sdkHttpResponse")            \
+    X(headers, "headers")                                                                        \
     X(x_gemini_service_tier, "x-gemini-service-tier") X(created, "created")                      \
     X(created_at, "created_at") X(create_time, "create_time") X(createTime, "createTime")        \
     X(value, "value") X(strip, "strip") X(dict, "__dict__")                                      \
@@ -66,8 +67,8 @@ struct BadUsage {};
 #define QUELM_RESPONSE_FIELDS(X)                                                                 \
     X(custom_id) X(result) X(type) X(message) X(response) X(status_code) X(body) X(error)        \
     X(usage) X(usage_metadata) X(usageMetadata) X(key) X(status) X(model) X(modelVersion)        \
-    X(model_version) X(service_tier) X(sdk_http_response) X(created) X(created_at)               \
-    X(create_time) X(createTime)
+    X(model_version) X(service_tier) X(sdk_http_response) X(sdkHttpResponse) X(created)          \
+    X(created_at) X(create_time) X(createTime)
 #define QUELM_NESTED_FIELDS(X) X(result) X(message) X(response) X(body)
 
 // Gemini's fields, snake_case as the SDK names them and camelCase as the

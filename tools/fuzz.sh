@@ -69,10 +69,10 @@ build
 mkdir -p "$findings"
 status=0
 executed=0
-for entry in "pricing:2" "usage:1"; do
+for entry in "pricing:2" "usage:1" "shapes:1"; do
     target=${entry%%:*}
     share=${entry##*:}
-    seconds=$(( total * share / 3 ))
+    seconds=$(( total * share / 4 ))
     [ "$seconds" -ge 1 ] || seconds=1
     corpus=build/fuzz-corpus/$target  # new inputs; fuzz/corpus/ only seeds
     mkdir -p "$corpus"

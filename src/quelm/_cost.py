@@ -23,6 +23,8 @@ from __future__ import annotations
 from typing import Any, NamedTuple, Optional
 
 from quelm import _lookup, _pricelist, _shapes, _usage
+
+_read = _shapes.read
 from quelm._columns import LONG, in_windows
 from quelm._usage import CLASSES
 
@@ -161,12 +163,14 @@ def conditions(entry: _pricelist.Entry, usage: _usage.Usage) -> Conditions:
 class Prices(NamedTuple):
     """The price of each class of CLASSES under some conditions (None: the
     list has none), the note on each class priced by a fallback (None for
-    the others), the notes on the whole call, and how its tier is named."""
+    the others), the notes on the whole call, how its tier is named, and
+    the entry's name."""
 
     rates: tuple[Optional[float], ...]
     notes: tuple[Optional[str], ...]
     general: tuple[str, ...]
     tier: str
+    entry: str  # the name of the entry they are of
 
 
 def rates(entry: _pricelist.Entry, cond: Conditions) -> Prices:
@@ -213,7 +217,7 @@ def rates(entry: _pricelist.Entry, cond: Conditions) -> Prices:
         general.append("the time of the call is not known: priced at the peak price")
     if share != 1.0:
         out = [None if v is None else v * share for v in out]
-    return Prices(tuple(out), tuple(notes), tuple(general), tier)
+    return Prices(tuple(out), tuple(notes), tuple(general), tier, entry.name)
 
 
 def prices_for(prices: _pricelist.PriceList, entry: _pricelist.Entry, cond: Conditions) -> Prices:
@@ -254,18 +258,24 @@ def cost(response: Any, *, model: Optional[str] = None,
         import json
 
         response = json.loads(response)
-    usage = _usage.read(response)
-    name = model if model is not None else usage[0]
+    got = _read(response)
+    if type(got) is str:
+        raise _usage.Unbillable(got)
+    name = model if model is not None else got[0]
     if name is None:
         raise _usage.Unbillable(_usage.NO_MODEL)
     prices_list = _pricelist.resolve(pricing)
-    entry = prices_list.found.get(name) or _lookup.find(prices_list, name)
-    if entry is None:
-        raise UnknownModel(name, _lookup.closest(prices_list, name), prices_list.source)
-    if entry.plain and usage[2] is None and usage[3] is None:
-        prices = prices_list.standard.get(entry.name)
-        if prices is None:
-            prices = prices_list.standard[entry.name] = rates(entry, _STANDARD)
-    else:
+    prices = None
+    if got[2] is None and got[3] is None:  # no tier, no region: perhaps the prices as such
+        prices = prices_list.standard.get(name)
+    if prices is None:
+        entry = _lookup.find(prices_list, name)
+        if entry is None:
+            raise UnknownModel(name, _lookup.closest(prices_list, name), prices_list.source)
+        usage = _new(_usage.Usage, got)
         prices = prices_for(prices_list, entry, conditions(entry, usage))
-    return _new(Cost, (total(usage[1], prices.rates), name, entry.name, usage[1], prices))
+        if entry.plain and got[2] is None and got[3] is None and \
+                len(prices_list.standard) < 100_000:  # bounded, as names may be millions
+            prices_list.standard[name] = prices  # a name whose prices are always these
+    counts = got[1]
+    return _new(Cost, (total(counts, prices.rates), name, prices.entry, counts, prices))

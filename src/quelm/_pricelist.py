@@ -58,7 +58,10 @@ class PriceList:
         self.found: dict[str, Optional[Entry]] = {}  # the lookup's answers, by name asked
         self.index: Optional[dict[str, Optional[Entry]]] = None  # the lookup's, built once
         self.rates: dict[Any, Any] = {}  # the prices of an entry under some conditions
-        self.standard: dict[str, Any] = {}  # the prices of an entry as such, by its name
+        # By name asked: the prices of a call of that name in no tier and no
+        # region, when they depend on nothing else (no long context, no
+        # peak hours).
+        self.standard: dict[str, Any] = {}
 
     def __len__(self) -> int:
         return len(self.entries)

@@ -193,11 +193,16 @@ def test_csv_cells_are_safe_in_a_spreadsheet(tmp_path, capsys, name, cell):
 
 
 def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
-    code, out, err = bill(SAMPLE, "--pricing", EXAMPLE, capsys=capsys)
+    code, out, err = bill(SAMPLE, capsys=capsys)
     assert code == 0
     rows = {r.split()[0]: r for r in out.splitlines() if r and not r.startswith(" ")}
     assert rows["gpt-4o-2024-08-06"].split()[1:] == \
-        ["2", "2,100", "555", "gpt-4o", "(canonical)", "$0.0108"]
+        ["2", "2,100", "555", "gpt-4o-2024-08-06", "(exact)", "$0.0108"]
+    # 1,200 new prompt tokens at $3, 30,000 cached at $0.30, 2,000 written at
+    # $3.75, 900 out (600 of them thinking) at $15: $0.0336.
+    assert rows["claude-sonnet-4-5-20250929"].split()[1:] == \
+        ["1", "33,200", "900", "cached", "30,000,", "write", "2,000,", "reasoning", "600",
+         "claude-sonnet-4-5-20250929", "(exact)", "$0.0336"]
     assert "NO ENTRY: priced at $0" in rows["house-model-7b"]
     assert "priced at $0: house-model-7b" in out and "warning:" in err
     assert "  not JSON            1  (" in out
@@ -207,7 +212,7 @@ def test_text_names_the_entry_and_warns_of_unpriced_models(capsys):
 def test_the_unpriced_warning_follows_the_bill(tmp_path, flag):
     # On a terminal both streams interleave: the warning must come after the
     # table it speaks of, not above it.
-    merged = run_python("-m", "quelm", "bill", str(SAMPLE), "--pricing", str(EXAMPLE), *flag,
+    merged = run_python("-m", "quelm", "bill", str(SAMPLE), *flag,
                         cwd=tmp_path, capture_output=False, stdout=subprocess.PIPE,
                         stderr=subprocess.STDOUT)
     lines = merged.stdout.splitlines()
@@ -223,7 +228,7 @@ def test_an_empty_model_is_refused(capsys):
 
 @pytest.mark.parametrize("model, code", [(None, 1), ("gpt-4o", 0)])
 def test_strict_fails_on_unpriced_models(model, code, capsys):
-    args = [SAMPLE, "--pricing", EXAMPLE, "--strict", "--json"] + (["--model", model] if model else [])
+    args = [SAMPLE, "--strict", "--json"] + (["--model", model] if model else [])
     got, out, err = bill(*args, capsys=capsys)
     assert got == code
     assert json.loads(out)["unpriced"] == ([] if model else ["house-model-7b"])

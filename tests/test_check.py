@@ -325,6 +325,6 @@ def test_readme_shows_the_real_output():
     examples = root / "examples"
     assert document == (examples / "faulty_prices.md").read_text(encoding="utf8")
     command, _, expected = shown_output.partition("\n")
-    assert command == "$ python -m quelm check faulty_prices.md"
-    out = check_command("faulty_prices.md", cwd=examples)
+    assert command == "$ python -m quelm check examples/faulty_prices.md"
+    out = check_command("examples/faulty_prices.md", cwd=root)
     assert out.returncode == 1 and out.stdout == expected

@@ -1,9 +1,12 @@
 """Which entry of a price list prices a model name: the one lookup of
 `quelm.cost`, `bill`, `estimate` and the advice `check` gives.
 
-A name is looked up by itself (lower-cased, as the parser stores names),
-then by its canonical form, compared exactly with the canonical forms of the
-list's names.  Nothing else: a name that matches neither way has no entry,
+A name is looked up by itself (lower-cased, as the parser stores names;
+after a routing path, as listed), then by its canonical form, compared
+exactly with the canonical forms of the list's names.  The entries under a
+heading marked "(exact names)" (a cloud's ids, at the cloud's prices) are
+found by their names only: another seller's spelling of the model must not
+take their price.  Nothing else: a name that matches no way has no entry,
 and no other model's price is ever taken for it.  (The module's own
 `estimate_costs` keeps its rule, the first name that contains the request or
 that it contains; `estimate` says when the two differ.)
@@ -45,7 +48,8 @@ EXAMPLES = [
     ("GPT-4o", "gpt-4o"),
     ("openai/gpt-4o-mini", "gpt-4o-mini"),
     ("accounts/fireworks/models/deepseek-v3", "deepseek-v3"),
-    ("us.anthropic.claude-sonnet-4-5-20250929-v1:0", "claude-sonnet-4-5-20250929"),
+    ("us.anthropic.claude-sonnet-4-5-20250929-v1:0",
+     "claude-sonnet-4-5-20250929, else claude-sonnet-4-5"),
     ("global.anthropic.claude-haiku-4-5", "claude-haiku-4-5"),
     ("meta.llama3-3-70b-instruct-v1:0", "llama3-3-70b-instruct"),
     ("claude-sonnet-4-5@20250929", "claude-sonnet-4-5"),
@@ -81,10 +85,12 @@ def _index(prices: PriceList) -> dict[str, Optional[Entry]]:
     known."""
     index: dict[str, Optional[Entry]] = {}
     for name, entry in prices.entries.items():
+        if entry.exact_only:
+            continue
         form = canonical(name)
         if form in index:
             other = index[form]
-            if other is None or other[1:-1] != entry[1:-1]:  # prices aside from name and line
+            if other is None or other.prices != entry.prices:
                 index[form] = None
         else:
             index[form] = entry
@@ -98,7 +104,10 @@ def find(prices: PriceList, model: str) -> Optional[Entry]:
         return found[model]
     except KeyError:
         pass
-    entry = prices.entries.get(model.lower())
+    name = model.lower()
+    entry = prices.entries.get(name)
+    if entry is None and "/" in name:  # after a routing path, as listed
+        entry = prices.entries.get(name.rsplit("/", 1)[-1])
     if entry is None:
         index = prices.index
         if index is None:

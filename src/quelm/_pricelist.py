@@ -28,7 +28,8 @@ class Entry(NamedTuple):
     `peak_hours`, when given, are the times outside which "off-peak"
     applies.  `problems` lists cells that could not be read (a threshold
     that is no token count, say); what they would have priced is priced
-    without them, and said so."""
+    without them, and said so.  `exact_only`: the entry is found by its
+    name alone, not by its canonical form (see EXACT_ONLY)."""
 
     name: str
     rates: Mapping[str, float]
@@ -38,12 +39,25 @@ class Entry(NamedTuple):
     peak_hours: Optional[tuple[_columns.Window, ...]] = None
     problems: tuple[str, ...] = ()
     line: int = 0
+    exact_only: bool = False
+
+    @property
+    def prices(self) -> tuple:
+        """Everything that prices a call, the name aside."""
+        return self.rates, self.long_above, self.long, self.shares, self.peak_hours
 
     @property
     def plain(self) -> bool:
         """Whether a call's prices depend on nothing but its service tier
         and region: no long-context price, no peak hours."""
         return self.long_above is None and self.peak_hours is None
+
+
+# A heading (a "#" line) holding these words marks the entries under it,
+# until the next heading, as found by their exact names only: a cloud's
+# ids, at the cloud's prices, which another seller's spelling of the same
+# model must not reach through its canonical form.
+EXACT_ONLY = "(exact names)"
 
 
 class PriceList:
@@ -125,21 +139,25 @@ def from_report(source: str, table: dict, lines: list[dict]) -> PriceList:
     other prices from the later cells of the line that stored it last (a
     later line replaces an entry whole, free text included)."""
     columns: list[_columns.Column] = []
-    extras: dict[str, tuple[int, dict[str, Any]]] = {}
+    extras: dict[str, tuple[int, bool, dict[str, Any]]] = {}
+    exact_only = False
     for report in lines:
         kind = report["kind"]
-        if kind == "header":
+        if kind == "comment":
+            exact_only = EXACT_ONLY in report["text"].lower()
+        elif kind == "header":
             columns = [_columns.column(c["text"]) for c in report["cells"][3:]]
         elif report["outcome"] == "stored":
             cells = report["cells"][3:] if kind == "table row" else ()
-            extras[report["name"]] = (report["line"], _extras(columns, cells) if cells else {})
+            extras[report["name"]] = (report["line"], exact_only,
+                                      _extras(columns, cells) if cells else {})
     entries = {}
     for name, rates in table.items():
-        line, more = extras[name]
+        line, exact, more = extras[name]
         base = {"prompt": rates["prompt_per_1M"], "completion": rates["completion_per_1M"]}
         more.setdefault("rates", {})
         more["rates"] = {**{k: v for k, v in base.items() if v is not None}, **more["rates"]}
-        entries[name] = Entry(name, line=line, **more)
+        entries[name] = Entry(name, line=line, exact_only=exact, **more)
     return PriceList(source, table, entries)
 
 

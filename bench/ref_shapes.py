@@ -242,21 +242,21 @@ def _gemini(m: Any, n: dict[str, str]) -> dict[str, int]:
 # The tier that served a Gemini API call is told only by a response header
 # (kept in `sdk_http_response.headers` by the SDK); Vertex AI reports it as
 # `traffic_type`.
-_GEMINI_TIERS = {"on_demand_flex": "flex", "on_demand_priority": "priority",
-                 "flex": "flex", "priority": "priority"}
+_TRAFFIC_TIERS = {"on_demand_flex": "flex", "on_demand_priority": "priority"}
+_SERVED_TIERS = {"flex": "flex", "priority": "priority"}
 _TIERS = {"batch": "batch", "flex": "flex", "priority": "priority", "fast": "fast",
           "ultrafast": "ultrafast"}
 
 
 def _gemini_tier(r: Any, m: Any, n: dict[str, str]) -> Optional[str]:
-    tier = _text(m.get(n["traffic_type"]))
-    if tier is None:
-        held = r.get("sdk_http_response")
-        if held is None:
-            held = r.get("sdkHttpResponse")  # a by-alias dump
-        headers = _level(_level(held).get("headers"))
-        tier = _text(headers.get("x-gemini-service-tier"))
-    return _GEMINI_TIERS.get(tier or "")
+    traffic = _text(m.get(n["traffic_type"]))
+    if traffic is not None:
+        return _TRAFFIC_TIERS.get(traffic)
+    held = r.get("sdk_http_response")
+    if held is None:
+        held = r.get("sdkHttpResponse")  # a by-alias dump
+    headers = _level(_level(held).get("headers"))
+    return _SERVED_TIERS.get(_text(headers.get("x-gemini-service-tier")) or "")
 
 
 # -- the wrappers --------------------------------------------------------
@@ -278,7 +278,8 @@ def _unwrap(r: Any) -> tuple[Any, bool]:
                 raise Unbillable(FAILED)
             return _level(result.get("message")), True
         inner = _level(get("response"))
-        if get("error") is not None or inner.get("status_code") != 200:
+        status = inner.get("status_code")
+        if get("error") is not None or not isinstance(status, int) or status != 200:
             raise Unbillable(FAILED)
         return _level(inner.get("body")), True
     if (get("usage") is None and get("usage_metadata") is None and get("usageMetadata") is None
@@ -353,7 +354,9 @@ def _read(resp: Any) -> Any:
             raise Unbillable(NO_USAGE)
         else:
             counts = _openai(u)
-            tier = _text(get("service_tier")) or _text(u.get("service_tier"))
+            tier = _text(get("service_tier"))
+            if tier is None:
+                tier = _text(u.get("service_tier"))
     else:
         names, meta = _SNAKE, get("usage_metadata")
         if meta is None:

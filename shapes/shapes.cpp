@@ -80,10 +80,13 @@ Count part(Count whole, Count parts) {
 // The text of a str, or of an enum member's str value; null otherwise.
 Ref text_of(const Ref& value) {
     if (PyUnicode_Check(value.get())) return value;
-    if (value.is_none()) return Ref();
-    Level level(value);
-    Ref inner = level.get(n().value.get());
-    return PyUnicode_Check(inner.get()) ? inner : Ref();
+    if (value.is_none() || PyDict_Check(value.get())) return Ref();
+    Ref inner = Ref::steal_maybe(PyObject_GetAttr(value.get(), n().value.get()));
+    if (!inner) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyError{};
+        PyErr_Clear();
+    }
+    return inner && PyUnicode_Check(inner.get()) ? inner : Ref();
 }
 
 // Whether `value`'s text is `ascii` (lower-case), letter case aside.

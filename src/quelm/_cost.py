@@ -120,8 +120,8 @@ def lines(counts: tuple[int, ...], prices: "Prices") -> tuple[Line, ...]:
 def notes(counts: tuple[int, ...], prices: "Prices") -> tuple[str, ...]:
     """The notes on a call: on the whole of it, then on each class it has
     tokens of that was priced by a fallback or not at all."""
-    return prices.general + tuple(prices.notes[i] for i, n in enumerate(counts)
-                                  if n and prices.notes[i] is not None)
+    return prices.general + tuple(note for n, note in zip(counts, prices.notes)
+                                  if n and note is not None)
 
 
 def dollars(rate: Optional[float], tokens: int) -> float:
@@ -259,7 +259,7 @@ def cost(response: Any, *, model: Optional[str] = None,
 
         response = json.loads(response)
     got = _read(response)
-    if type(got) is str:
+    if isinstance(got, str):
         raise _usage.Unbillable(got)
     name = model if model is not None else got[0]
     if name is None:

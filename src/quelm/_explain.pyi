@@ -8,6 +8,12 @@ class HeaderUnits(TypedDict):
     prompt: UnitTag
     completion: UnitTag
 
+class CellReport(TypedDict):
+    text: str
+    unit: UnitTag
+    value: Optional[float]
+    number: Optional[Tuple[int, int]]
+
 class LineReport(TypedDict):
     line: int
     text: str
@@ -19,6 +25,7 @@ class LineReport(TypedDict):
     replaced: bool
     few_cells: bool
     units: HeaderUnits
+    cells: List[CellReport]
 
 def explain(module: ModuleType, path: str, /) -> Tuple[PricingTable, List[LineReport]]: ...
 def load(module: ModuleType, path: str, /) -> PricingTable: ...

@@ -12,7 +12,7 @@ from __future__ import annotations
 
 import functools
 import os
-from typing import Any, Iterator, Mapping, NamedTuple, Optional, Union
+from typing import Any, Iterator, Mapping, NamedTuple, Optional, Sequence, Union
 
 from quelm import _columns
 
@@ -93,7 +93,7 @@ class PriceList:
         return f"<PriceList {self.source!r}: {len(self.entries)} entries>"
 
 
-def _extras(columns: list[_columns.Column], cells: list[dict]) -> dict[str, Any]:
+def _extras(columns: list[_columns.Column], cells: Sequence[Mapping[str, Any]]) -> dict[str, Any]:
     """The later cells of one table row, read by their columns."""
     rates: dict[str, float] = {}
     long: dict[str, float] = {}
@@ -133,7 +133,7 @@ def _extras(columns: list[_columns.Column], cells: list[dict]) -> dict[str, Any]
     return out
 
 
-def from_report(source: str, table: dict, lines: list[dict]) -> PriceList:
+def from_report(source: str, table: dict, lines: Sequence[Mapping[str, Any]]) -> PriceList:
     """The price list of a document from the parser's table and line
     reports: each entry's prompt and completion prices from the table, its
     other prices from the later cells of the line that stored it last (a

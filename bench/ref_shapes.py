@@ -74,7 +74,9 @@ def _count(value: Any) -> int:
     """A reported count: a whole number from 0 to 2**63; None counts 0."""
     if type(value) is int and 0 <= value <= MAX_TOKENS:
         return value
-    if value is None or type(value).__name__ == "Unset":  # mistralai's "not given"
+    kind = type(value)
+    if value is None or (kind.__name__ == "Unset"  # mistralai's "not given"
+                         and str(getattr(kind, "__module__", "")).startswith("mistralai.")):
         return 0
     raise Unbillable(BAD_USAGE)
 

@@ -32,9 +32,24 @@ Ref reason(const char* text) { return str(text); }
 
 constexpr Count kMaxTokens = Count(1) << 63;
 
+// mistralai's "not given" marker, which its objects hold for a field the
+// response left out: an instance of its class Unset.
+bool unset(PyObject* o) {
+    PyTypeObject* type = Py_TYPE(o);
+    if (std::strcmp(type->tp_name, "Unset") != 0) return false;
+    const Ref module = Ref::steal_maybe(
+        PyObject_GetAttr(reinterpret_cast<PyObject*>(type), n().module.get()));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* name = PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+    if (!name) PyErr_Clear();
+    return name && std::strncmp(name, "mistralai.", 10) == 0;
+}
+
 // A reported count: a whole number from 0 to 2**63 (an exact int: a truth
-// value is no count); None, and the "not given" marker of mistralai's
-// objects, count 0.
+// value is no count); None, and mistralai's "not given" marker, count 0.
 Count count(const Ref& value) {
     PyObject* o = value.get();
     if (PyLong_CheckExact(o)) {
@@ -53,10 +68,7 @@ Count count(const Ref& value) {
         }
         throw BadUsage{};
     }
-    if (o == Py_None) return 0;
-    const char* type = Py_TYPE(o)->tp_name;
-    const size_t len = std::strlen(type);
-    if (len >= 5 && std::strcmp(type + len - 5, "Unset") == 0) return 0;
+    if (o == Py_None || unset(o)) return 0;
     throw BadUsage{};
 }
 

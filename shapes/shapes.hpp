@@ -59,7 +59,7 @@ struct BadUsage {};
     X(pydantic_extra, "__pydantic_extra__") X(model_fields, "model_fields") X(Z, "Z")            \
     X(utc_offset, "+00:00") X(batch, "batch") X(flex, "flex") X(priority, "priority")            \
     X(fast, "fast") X(ultrafast, "ultrafast") X(us, "us") X(tzinfo, "tzinfo")                 \
-    X(replace, "replace") X(timestamp, "timestamp")
+    X(replace, "replace") X(timestamp, "timestamp") X(module, "__module__")
 
 // The fields read on a response's own level (and on a batch line's), as
 // opposed to its usage: a reader that decodes JSON may keep only these.

@@ -54,36 +54,37 @@ inline int attribute_outcome(PyObject* value, PyObject** result) {
 }
 
 // The generic attribute access (PyObject_GenericGetAttr) with a missing
-// attribute reported as 0, making no AttributeError for it: a data
-// descriptor on the type, else the instance's own dict, else whatever else
-// the type has, bound when it is a descriptor.
+// attribute reported as 0, making no AttributeError for it.  A name in the
+// instance's own dict is read by the generic access itself (which still
+// prefers a data descriptor of the type, and finds the type's part through
+// the host's type cache); any other is looked up on the type, where a
+// descriptor is bound and anything else is the value.  Only a key of the
+// dict that is no str, and compares with the name through Python code,
+// could tell the two apart: it may be compared once more.  (Asking for the
+// dict turns an instance's inline attribute values into one, as reading
+// obj.__dict__ does.)
 inline int generic_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
     *result = nullptr;
     PyTypeObject* type = Py_TYPE(obj);
-    PyObject* const owner = reinterpret_cast<PyObject*>(type);
+    if ((type->tp_flags & Py_TPFLAGS_MANAGED_DICT) || type->tp_dictoffset != 0) {
+        PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
+        if (!dict) return -1;
+        const int own = PyDict_Contains(dict, name);
+        Py_DECREF(dict);
+        if (own > 0) return attribute_outcome(PyObject_GenericGetAttr(obj, name), result);
+        if (own < 0 && attribute_outcome(nullptr, result) < 0) return -1;
+    }
     Ref descr;
     try {
         descr = type_lookup(type, name);
     } catch (const PyError&) {
         return -1;
     }
-    descrgetfunc get = descr ? Py_TYPE(descr.get())->tp_descr_get : nullptr;
-    if (get && Py_TYPE(descr.get())->tp_descr_set)
-        return attribute_outcome(get(descr.get(), obj, owner), result);
-    if ((type->tp_flags & Py_TPFLAGS_MANAGED_DICT) || type->tp_dictoffset != 0) {
-        PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
-        if (!dict) return -1;
-        PyObject* own = PyDict_GetItemWithError(dict, name);
-        Py_XINCREF(own);
-        Py_DECREF(dict);
-        if (own || PyErr_Occurred()) {
-            const int outcome = attribute_outcome(own, result);
-            if (outcome != 0) return outcome;
-        }
-    }
-    if (get) return attribute_outcome(get(descr.get(), obj, owner), result);
+    if (!descr) return 0;
+    if (descrgetfunc get = Py_TYPE(descr.get())->tp_descr_get)
+        return attribute_outcome(get(descr.get(), obj, reinterpret_cast<PyObject*>(type)), result);
     *result = descr.release();
-    return *result ? 1 : 0;
+    return 1;
 }
 
 }  // namespace detail

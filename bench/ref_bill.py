@@ -53,7 +53,7 @@ def usage_of(rec, model):
 def read_line(line, model=None):
     try:
         rec = json.loads(line)
-    except ValueError:
+    except (ValueError, RecursionError):  # RecursionError: nested too deep to read
         return "not JSON"
     if not isinstance(rec, dict):
         return "not JSON"

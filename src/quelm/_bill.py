@@ -127,10 +127,13 @@ _FIELDS = {
 }
 
 
-def _as_record(value: dict) -> _Record:
+def _as_record(value: dict, depth: int = 2) -> _Record:
     """A decoded object as a _Record, whatever its fields hold: a field
     that should be an object and is not stays what it is, for the rules
-    to refuse."""
+    to refuse.  Its "response" and "body" become records down to `depth`
+    levels, as deep as the rules read (a batch line's response's body);
+    below that they stay as decoded, so that a line nested deeper than
+    Python calls may go is read as the decoder read it."""
     fields = {}
     for name in _Record.__struct_fields__:
         if name not in value:
@@ -138,7 +141,8 @@ def _as_record(value: dict) -> _Record:
         field = value[name]
         if type(field) is dict:
             if name in ("response", "body"):
-                field = _as_record(field)
+                if depth:
+                    field = _as_record(field, depth - 1)
             elif name in _FIELDS:
                 kind, names = _FIELDS[name]
                 field = kind(**{k: v for k, v in field.items() if k in names})

@@ -23,6 +23,7 @@ namespace {
 
 struct StockLogging {
     PyObject* logger_type = nullptr;  // logging.Logger
+    PyObject* type_dict = nullptr;    // its namespace, the same dict for its lifetime
     PyObject* debug = nullptr;        // logging.Logger.__dict__["debug"]
     PyObject* is_enabled_for = nullptr;
     PyObject* module_dict = nullptr;  // logging.__dict__, for DEBUG
@@ -38,11 +39,12 @@ const StockLogging* stock() {
     Ref logging = Ref::steal(PyImport_Import(names::logging));
     Ref type = getattr(logging, names::Logger);
     if (!PyType_Check(type.get())) return nullptr;
-    const Ref type_dict = compat::type_dict(reinterpret_cast<PyTypeObject*>(type.get()));
+    Ref type_dict = compat::type_dict(reinterpret_cast<PyTypeObject*>(type.get()));
     if (!type_dict) return nullptr;
     auto* made = new StockLogging;
     made->debug = Ref::borrow(PyDict_GetItemWithError(type_dict.get(), names::debug)).release();
     made->is_enabled_for = Ref::borrow(PyDict_GetItemWithError(type_dict.get(), names::isEnabledFor)).release();
+    made->type_dict = type_dict.release();
     made->module_dict = Ref::borrow(PyModule_GetDict(logging.get())).release();
     made->logger_type = type.release();
     s = made;
@@ -65,6 +67,14 @@ bool stock_type(const StockLogging* s, PyObject* logger) {
            type->tp_getattro == PyObject_GenericGetAttr;
 }
 
+// Does the lookup of `name` on the stock type find `stock`?  The type comes
+// first in its own MRO, so finding it in the type's own namespace settles
+// it; when that namespace does not hold it, the answer is no (which at
+// worst takes the general road).
+bool type_holds(const StockLogging* s, PyObject* name, PyObject* stock) {
+    return item(s->type_dict, name) == stock;
+}
+
 // The logger's own attributes (its __dict__).
 Ref instance_dict(PyObject* logger) { return Ref::steal(PyObject_GenericGetDict(logger, nullptr)); }
 
@@ -77,14 +87,12 @@ DebugMethod lookup_debug(Borrowed logger) {
     // here, once the stock names are known (taking them may run an import).
     const StockLogging* s = taken;
     PyObject* obj = logger.get();
-    if (s && s->debug && PyFunction_Check(s->debug) && stock_type(s, obj)) {
-        Ref found = compat::type_lookup(Py_TYPE(obj), names::debug);
-        if (found.get() == s->debug) {
-            const Ref attrs = instance_dict(obj);
-            if (PyDict_CheckExact(attrs.get())) {
-                if (PyObject* own = item(attrs.get(), names::debug)) return {Ref::borrow(own), false};
-                return {std::move(found), true};
-            }
+    if (s && s->debug && PyFunction_Check(s->debug) && stock_type(s, obj) &&
+        type_holds(s, names::debug, s->debug)) {
+        const Ref attrs = instance_dict(obj);
+        if (PyDict_CheckExact(attrs.get())) {
+            if (PyObject* own = item(attrs.get(), names::debug)) return {Ref::borrow(own), false};
+            return {Ref::borrow(s->debug), true};
         }
     }
     return {getattr(logger, names::debug), false};
@@ -101,8 +109,7 @@ bool debug_is_noop(Borrowed logger, const DebugMethod& debug) {
     if (!debug.unbound && !(PyMethod_Check(found) && PyMethod_GET_FUNCTION(found) == s->debug &&
                             PyMethod_GET_SELF(found) == obj))
         return false;
-    if (compat::type_lookup(Py_TYPE(obj), names::isEnabledFor).get() != s->is_enabled_for)
-        return false;
+    if (!type_holds(s, names::isEnabledFor, s->is_enabled_for)) return false;
     const Ref own = instance_dict(obj);
     PyObject* attrs = own.get();
     if (!PyDict_CheckExact(attrs)) return false;

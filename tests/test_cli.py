@@ -259,7 +259,7 @@ def test_interrupt_exits_130_without_a_traceback(tmp_path):
         with conn:
             proc.send_signal(signal.SIGINT)
             out, err = proc.communicate(timeout=30)
-    assert proc.returncode == 130
+    assert proc.returncode == 130, err
     assert out == "" and "Traceback" not in err
 
 

@@ -185,7 +185,24 @@ def test_first_contained_agrees_with_the_pairwise_rule():
 
 GC_EMPTIES_NAMES = """
 import gc
+import sys
+from itertools import repeat
 from quelm import _explain
+
+# Does this host collect inside an allocation made by C code?  The
+# collector's callback sees how far a list being extended from C has got.
+# A host that collects only between bytecodes (exit status 3) never runs
+# a collection inside the call.
+progress, built = [], []
+def watch(phase, info):
+    if phase == "start":
+        progress.append(len(built))
+gc.callbacks.append(watch)
+gc.set_threshold(1)
+built.extend(map(tuple, repeat([1, 2], 1000)))
+gc.callbacks.remove(watch)
+if not any(0 < n < 1000 for n in progress):
+    sys.exit(3)
 
 def names():
     # Built at run time, so that the list holds their only references.
@@ -222,6 +239,8 @@ def test_first_contained_keeps_its_names_through_a_collection(tmp_path):
     # A collection while the result is allocated runs a finaliser that
     # empties the list and reuses the memory of the names it held.
     done = run_python("-c", GC_EMPTIES_NAMES, cwd=tmp_path)
+    if done.returncode == 3:
+        pytest.skip("this host collects only between bytecodes, never inside the call")
     assert done.returncode == 0, done.stderr
 
 

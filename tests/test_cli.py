@@ -297,13 +297,21 @@ def test_interrupt_exits_130_without_a_traceback(tmp_path):
         listener.listen()
         url = "http://127.0.0.1:%d/prices.md" % listener.getsockname()[1]
         env = dict(os.environ, PYTHONPATH=str(pathlib.Path(quelm_package.__file__).parent.parent))
-        proc = subprocess.Popen([sys.executable, "-m", "quelm", "inspect", url], cwd=tmp_path,
-                                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # The command starts as from a terminal, where SIGINT is not ignored.
+        # A shell's background job (CI, say) starts with it ignored, which a
+        # child inherits; a handler is reset to the default on exec instead.
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        try:
+            proc = subprocess.Popen([sys.executable, "-m", "quelm", "inspect", url], cwd=tmp_path,
+                                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        finally:
+            if previous is not None:  # None: a handler not set from Python, left in place
+                signal.signal(signal.SIGINT, previous)
         conn, _ = listener.accept()
         with conn:
             proc.send_signal(signal.SIGINT)
             out, err = proc.communicate(timeout=30)
-    assert proc.returncode == 130
+    assert proc.returncode == 130, err
     assert out == "" and "Traceback" not in err
 
 

@@ -340,7 +340,8 @@ class CountingLogger(logging.Logger):
         CountingLogger.calls += 1
 
 
-@pytest.mark.parametrize("rig", ["subclass", "instance-debug", "instance-isEnabledFor", "patched-class", "level-debug"])
+@pytest.mark.parametrize("rig", ["subclass", "instance-debug", "instance-isEnabledFor", "patched-class", "level-debug",
+                                 "patched-getattribute"])
 def test_debug_call_is_skipped_only_when_provably_silent(use_table, monkeypatch, rig):
     # With DEBUG off, a stock logger's debug() does nothing; anything that
     # could make it do something must see the call.
@@ -358,6 +359,12 @@ def test_debug_call_is_skipped_only_when_provably_silent(use_table, monkeypatch,
         monkeypatch.setitem(logger.__dict__, "isEnabledFor", lambda level: seen.append(level) or False)
     elif rig == "patched-class":
         monkeypatch.setattr(logging.Logger, "debug", lambda self, msg: seen.append(msg))
+    elif rig == "patched-getattribute":
+        def reading(self, name):
+            if self is logger:
+                seen.append(name)
+            return object.__getattribute__(self, name)
+        monkeypatch.setattr(logging.Logger, "__getattribute__", reading)
     else:
         monkeypatch.setattr(logger, "level", logging.DEBUG)
         logger._cache.clear()
@@ -368,6 +375,8 @@ def test_debug_call_is_skipped_only_when_provably_silent(use_table, monkeypatch,
         assert CountingLogger.calls == 3
     elif rig == "instance-isEnabledFor":
         assert seen == [logging.DEBUG] * 3
+    elif rig == "patched-getattribute":  # the lookup and the call went through it
+        assert seen.count("debug") == seen.count("isEnabledFor") == 3
     else:
         assert seen == ["Estimating costs for model 'M' using pricing entry: "
                         "{'prompt_per_1M': 1.0, 'completion_per_1M': 2.0}"] * 3

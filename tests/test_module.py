@@ -7,6 +7,7 @@ import inspect
 import logging
 import pathlib
 import pickle
+import re
 import sys
 import textwrap
 import tomllib
@@ -52,6 +53,21 @@ def test_pricing_url_is_a_blob_page():
     pyproject = pathlib.Path(__file__).resolve().parent.parent / "pyproject.toml"
     repository = tomllib.loads(pyproject.read_text(encoding="utf8"))["project"]["urls"]["Repository"]
     assert url == repository + "/blob/main/pricing_table.md"
+
+
+def test_supported_versions_are_the_ones_ci_tests():
+    root = pathlib.Path(__file__).resolve().parent.parent
+    tested = re.search(r"^versions=\((.*)\)$", (root / ".ci" / "run").read_text(encoding="utf8"),
+                       re.M).group(1).split()
+    project = tomllib.loads((root / "pyproject.toml").read_text(encoding="utf8"))["project"]
+    classified = [c.rsplit(" :: ", 1)[1] for c in project["classifiers"]
+                  if re.fullmatch(r"Programming Language :: Python :: 3\.\d+", c)]
+    assert classified == tested
+    major, last = tested[-1].split(".")
+    assert project["requires-python"] == f">={tested[0]},<{major}.{int(last) + 1}"
+    named = ", ".join(tested[:-1]) + " and " + tested[-1]
+    readme = " ".join((root / "README.md").read_text(encoding="utf8").split())
+    assert f"CPython {named} are supported" in readme
 
 
 def test_reimport_returns_same_module_without_reexecuting(monkeypatch):

@@ -125,16 +125,70 @@ def holder_class(**attrs):
     return type("Holder", (), attrs)()
 
 
+class Missing(AttributeError):
+    pass
+
+
+def refused(exc):
+    """An attribute hook that raises `exc` for a count's name, AttributeError for others."""
+    def hook(*args):
+        name = args[-1]
+        raise (exc if name.endswith("_tokens") else AttributeError)(name)
+    return hook
+
+
+def answering(name, value, exc):
+    """An object whose own attribute access answers `name` alone."""
+    refuse = refused(exc)
+    return holder_class(__getattribute__=lambda self, key: value if key == name else refuse(key))
+
+
+def module(**attrs):
+    mod = types.ModuleType("counts")
+    mod.__dict__.update(attrs)
+    return mod
+
+
+def instance(class_attrs, **own):
+    """An instance of a class holding `class_attrs`, with `own` in its own __dict__."""
+    obj = holder_class(**class_attrs)
+    obj.__dict__.update(own)
+    return obj
+
+
+class Slotted:
+    __slots__ = ("input_tokens", "output_tokens")
+
+    def __init__(self, **values):
+        for name, value in values.items():
+            setattr(self, name, value)
+
+
+# An attribute whose read raises AttributeError, or a subclass, through any
+# kind of attribute access, is missing; any other error ends the reading.
 @pytest.mark.parametrize("holder, expected", [
     (holder_class(input_tokens=9, output_tokens=raising(ValueError)), (9, 2)),  # first count stands
     (holder_class(input_tokens=raising(RuntimeError), output_tokens=4), (3, 2)),  # block ends at once
     (holder_class(input_tokens=0, prompt_tokens=raising(ValueError), output_tokens=4), (3, 2)),
     (holder_class(input_tokens=NoBool(), output_tokens=4), (3, 2)),  # failing truth test
     (holder_class(input_tokens=raising(AttributeError), output_tokens=4), (3, 4)),  # missing: second name
+    (holder_class(input_tokens=raising(Missing), output_tokens=4), (3, 4)),
     (holder_class(__getattr__=lambda self, k: 5), (5, 5)),
+    (instance({"input_tokens": 1}, input_tokens=7, output_tokens=4), (7, 4)),  # own over class
+    (instance({"input_tokens": property(lambda self: 8)}, input_tokens=7, output_tokens=4), (8, 4)),
+    (instance({"input_tokens": lambda self: 1}, input_tokens=7, output_tokens=4), (7, 4)),
+    (Slotted(output_tokens=4), (3, 4)),  # an empty slot is missing
+    (holder_class(output_tokens=4, __getattr__=refused(AttributeError)), (3, 4)),
+    (holder_class(output_tokens=4, __getattr__=refused(LookupError)), (3, 2)),
+    (answering("output_tokens", 4, Missing), (3, 4)),
+    (answering("output_tokens", 4, LookupError), (3, 2)),
+    (type("Counts", (), {"output_tokens": 4}), (3, 4)),  # a class: the type's own access
+    (module(output_tokens=4), (3, 4)),
+    (module(output_tokens=4, __getattr__=refused(LookupError)), (3, 2)),
 ])
 def test_read_errors_are_swallowed(holder, expected):
     assert tuple(openai(NS(usage=holder)).values()) == expected
+    assert ref_usage._extract_openai_usage(NS(usage=holder), IN, OUT, "gpt-4o") == openai(NS(usage=holder))
 
 
 @pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])

@@ -37,10 +37,20 @@ Ref debug_message(Borrowed model_text, Borrowed entry_text);
 // rate * (tokens / 1000000.0), exactly as the host evaluates it.
 Ref cost_of(Borrowed rate, Borrowed tokens);
 
-// True when `logger.debug(msg)` would provably return without doing anything
-// (a stock logging.Logger with DEBUG off); `debug` is the method found on the
-// logger, `unbound` whether it was found on the type.
-bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound);
+// `logger.debug`, as the attribute lookup finds it.  When that is the stock
+// logging.Logger's own `debug` found on the type, `callable` is the function
+// itself and `unbound` is set: it is called with the logger first, which
+// spares building a bound method on every call.
+struct DebugMethod {
+    Ref callable;
+    bool unbound = false;
+};
+DebugMethod lookup_debug(Borrowed logger);
+
+// True when calling `debug` (what lookup_debug found on `logger`) would
+// provably return without doing anything: a stock logging.Logger with DEBUG
+// off, and `debug` its stock method.
+bool debug_is_noop(Borrowed logger, const DebugMethod& debug);
 
 // a + b, exactly as the host evaluates it.
 Ref add_costs(Borrowed a, Borrowed b);

@@ -40,23 +40,19 @@ bool renders_plainly(PyObject* entry) {
 // model or the entry may run Python code.
 void log_estimate(Borrowed module, Borrowed request, Borrowed entry) {
     Ref logger = global(module, names::logger);
-    // The interpreter's own method lookup: a plain function found on the
-    // type comes back unbound (flag 1) and is called with the logger first,
-    // which spares building a bound method on every call.
-    PyObject* found = nullptr;
-    const bool unbound = _PyObject_GetMethod(logger.get(), names::debug, &found) == 1;
-    Ref debug = Ref::steal(found);
+    const DebugMethod debug = lookup_debug(logger);
     Ref model = getattr(request, names::model);
     const bool plain = PyUnicode_CheckExact(model.get()) && renders_plainly(entry.get());
-    if (plain && debug_is_noop(logger, debug, unbound)) return;
+    if (plain && debug_is_noop(logger, debug)) return;
     // str(args.model) first, then str(entry): as separate statements, since
     // the compiler chooses the order in which a call's arguments are evaluated.
     Ref model_text = Ref::steal(PyObject_Str(model.get()));
     Ref message = debug_message(model_text, Ref::steal(PyObject_Str(entry.get())));
-    if (!plain && debug_is_noop(logger, debug, unbound)) return;
+    if (!plain && debug_is_noop(logger, debug)) return;
     PyObject* call_args[] = {logger.get(), message.get()};
-    Ref::steal(unbound ? PyObject_Vectorcall(debug.get(), call_args, 2, nullptr)
-                       : PyObject_Vectorcall(debug.get(), call_args + 1, 1, nullptr));
+    PyObject* debug_fn = debug.callable.get();
+    Ref::steal(debug.unbound ? PyObject_Vectorcall(debug_fn, call_args, 2, nullptr)
+                             : PyObject_Vectorcall(debug_fn, call_args + 1, 1, nullptr));
 }
 
 // `if entry:` -- present and not empty.

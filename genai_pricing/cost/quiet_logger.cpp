@@ -15,6 +15,7 @@
 // condition is not plainly met (a subclass, a patched method, an instance
 // override, an uncached level, values of unexpected types) the real `debug`
 // is called.
+#include "../compat.hpp"
 #include "cost.hpp"
 
 namespace quelm::cost {
@@ -22,23 +23,28 @@ namespace {
 
 struct StockLogging {
     PyObject* logger_type = nullptr;  // logging.Logger
+    PyObject* type_dict = nullptr;    // its namespace, the same dict for its lifetime
     PyObject* debug = nullptr;        // logging.Logger.__dict__["debug"]
     PyObject* is_enabled_for = nullptr;
     PyObject* module_dict = nullptr;  // logging.__dict__, for DEBUG
 };
 
+StockLogging* taken = nullptr;
+
 // Taken once from the standard library as first imported; held for the
 // process's lifetime.
 const StockLogging* stock() {
-    static StockLogging* s = nullptr;
+    StockLogging*& s = taken;
     if (s) return s;
     Ref logging = Ref::steal(PyImport_Import(names::logging));
     Ref type = getattr(logging, names::Logger);
     if (!PyType_Check(type.get())) return nullptr;
-    PyObject* type_dict = reinterpret_cast<PyTypeObject*>(type.get())->tp_dict;
+    Ref type_dict = compat::type_dict(reinterpret_cast<PyTypeObject*>(type.get()));
+    if (!type_dict) return nullptr;
     auto* made = new StockLogging;
-    made->debug = Ref::borrow(PyDict_GetItemWithError(type_dict, names::debug)).release();
-    made->is_enabled_for = Ref::borrow(PyDict_GetItemWithError(type_dict, names::isEnabledFor)).release();
+    made->debug = Ref::borrow(PyDict_GetItemWithError(type_dict.get(), names::debug)).release();
+    made->is_enabled_for = Ref::borrow(PyDict_GetItemWithError(type_dict.get(), names::isEnabledFor)).release();
+    made->type_dict = type_dict.release();
     made->module_dict = Ref::borrow(PyModule_GetDict(logging.get())).release();
     made->logger_type = type.release();
     s = made;
@@ -53,19 +59,60 @@ PyObject* item(PyObject* dict, PyObject* key) {
     return value;
 }
 
+// The stock type, with the generic attribute access that `logger.debug`
+// and the reads in `debug` and `isEnabledFor` go through.
+bool stock_type(const StockLogging* s, PyObject* logger) {
+    PyTypeObject* type = Py_TYPE(logger);
+    return type == reinterpret_cast<PyTypeObject*>(s->logger_type) &&
+           type->tp_getattro == PyObject_GenericGetAttr;
+}
+
+// Does the lookup of `name` on the stock type find `stock`?  The type comes
+// first in its own MRO, so finding it in the type's own namespace settles
+// it; when that namespace does not hold it, the answer is no (which at
+// worst takes the general road).
+bool type_holds(const StockLogging* s, PyObject* name, PyObject* stock) {
+    return item(s->type_dict, name) == stock;
+}
+
+// The logger's own attributes (its __dict__).
+Ref instance_dict(PyObject* logger) { return Ref::steal(PyObject_GenericGetDict(logger, nullptr)); }
+
 }  // namespace
 
-bool debug_is_noop(Borrowed logger, Borrowed debug, bool unbound) {
+DebugMethod lookup_debug(Borrowed logger) {
+    // The generic attribute access finds a function on the type, a
+    // descriptor that the instance's own dict overrides, and binds it to
+    // the instance.  Only the stock function on the stock type is taken
+    // here, once the stock names are known (taking them may run an import).
+    const StockLogging* s = taken;
+    PyObject* obj = logger.get();
+    if (s && s->debug && PyFunction_Check(s->debug) && stock_type(s, obj) &&
+        type_holds(s, names::debug, s->debug)) {
+        const Ref attrs = instance_dict(obj);
+        if (PyDict_CheckExact(attrs.get())) {
+            if (PyObject* own = item(attrs.get(), names::debug)) return {Ref::borrow(own), false};
+            return {Ref::borrow(s->debug), true};
+        }
+    }
+    return {getattr(logger, names::debug), false};
+}
+
+bool debug_is_noop(Borrowed logger, const DebugMethod& debug) {
     const StockLogging* s = stock();
     if (!s || !s->debug || !s->is_enabled_for) return false;
     PyObject* obj = logger.get();
-    if (!unbound || debug.get() != s->debug ||
-        Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(s->logger_type))
+    if (!stock_type(s, obj)) return false;
+    // `debug` is the stock function: as found on the type, or bound to this
+    // logger.
+    PyObject* found = debug.callable.get();
+    if (!debug.unbound && !(PyMethod_Check(found) && PyMethod_GET_FUNCTION(found) == s->debug &&
+                            PyMethod_GET_SELF(found) == obj))
         return false;
-    if (_PyType_Lookup(Py_TYPE(obj), names::isEnabledFor) != s->is_enabled_for) return false;
-    PyObject** dict_ptr = _PyObject_GetDictPtr(obj);
-    PyObject* attrs = dict_ptr ? *dict_ptr : nullptr;
-    if (!attrs || !PyDict_CheckExact(attrs)) return false;
+    if (!type_holds(s, names::isEnabledFor, s->is_enabled_for)) return false;
+    const Ref own = instance_dict(obj);
+    PyObject* attrs = own.get();
+    if (!PyDict_CheckExact(attrs)) return false;
     if (item(attrs, names::isEnabledFor)) return false;
     PyObject* disabled = item(attrs, names::disabled);
     if (disabled == Py_True) return true;

@@ -2,7 +2,6 @@
 // and free-text price lines, into a dict of model name -> rates.
 #include "parser.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -48,11 +47,8 @@ public:
           d_(static_cast<const Ch*>(PyUnicode_DATA(text))),
           len_(PyUnicode_GET_LENGTH(text)),
           observer_(observer),
-          // The result is the dict the entries go into as they are found,
-          // sized once for a guess at the number of names (a row per 64
-          // characters, up to a bound: a long text without prices should not
-          // allocate a large table), so that it seldom grows while filling.
-          table_(Ref::steal(_PyDict_NewPresized(std::min<Py_ssize_t>(len_ / 64, 1 << 15)))) {}
+          // The result is the dict the entries go into as they are found.
+          table_(Ref::steal(PyDict_New())) {}
 
     Ref run() {
         chars::Lines<Ch> lines(d_, len_);

@@ -2,6 +2,7 @@
 // that `_parse_pricing` performs, and clearing the LRU cache around it.
 #include "source.hpp"
 
+#include "../compat.hpp"
 #include "../unicode.hpp"
 #include "parser.hpp"
 
@@ -71,11 +72,11 @@ Ref without_bom(Ref text) {
 // statement does; a null Ref when the type has none.
 Ref special_method(Borrowed obj, PyObject* name) {
     PyTypeObject* type = Py_TYPE(obj.get());
-    PyObject* descr = _PyType_Lookup(type, name);
+    Ref descr = compat::type_lookup(type, name);
     if (!descr) return Ref();
-    descrgetfunc bind = Py_TYPE(descr)->tp_descr_get;
-    if (!bind) return Ref::borrow(descr);
-    return Ref::steal(bind(descr, obj.get(), reinterpret_cast<PyObject*>(type)));
+    descrgetfunc bind = Py_TYPE(descr.get())->tp_descr_get;
+    if (!bind) return descr;
+    return Ref::steal(bind(descr.get(), obj.get(), reinterpret_cast<PyObject*>(type)));
 }
 
 // `with cm as resp: return resp.read().decode("utf-8", errors="replace")`

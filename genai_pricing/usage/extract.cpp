@@ -9,17 +9,17 @@
 // Inside the guarded block every step reports failure by returning a null
 // Ref with the Python error still set; the block then stops, and the error
 // is dropped when ordinary or propagated when it is an interrupt.
+#include "../compat.hpp"
 #include "../function.hpp"
 #include "usage.hpp"
 
 namespace quelm::usage {
 namespace {
 
-// getattr(obj, key, None).  The lookup creates no AttributeError at all for
-// objects with the generic attribute access.
+// getattr(obj, key, None).
 Ref attribute_or_none(Borrowed obj, PyObject* key) {
     PyObject* value = nullptr;
-    if (_PyObject_LookupAttr(obj.get(), key, &value) < 0) return Ref();
+    if (compat::get_optional_attr(obj.get(), key, &value) < 0) return Ref();
     return value ? Ref::steal_maybe(value) : Ref::none();
 }
 

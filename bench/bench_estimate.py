@@ -13,10 +13,9 @@ import sys
 import time
 from types import SimpleNamespace
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
 
-import ref_estimate  # noqa: E402
+from plain import ref_estimate  # noqa: E402
 from quelm import genai_pricing  # noqa: E402
 
 FAMILIES = ["gpt", "claude", "gemini", "llama", "mistral", "command", "qwen", "deepseek",

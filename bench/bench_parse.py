@@ -8,10 +8,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
 
-import ref_parser  # noqa: E402
+from plain import ref_parser  # noqa: E402
 from quelm import genai_pricing  # noqa: E402
 
 HEADERS = [

@@ -9,10 +9,9 @@ import sys
 import timeit
 from types import SimpleNamespace
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
 
-import ref_usage  # noqa: E402
+from plain import ref_usage  # noqa: E402
 from quelm import genai_pricing as native  # noqa: E402
 
 TARGET = 3.0

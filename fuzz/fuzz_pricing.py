@@ -13,7 +13,7 @@ read (bit 0):
              headings and noise, with Unicode digits, spaces and line breaks
 
 The table is checked for its shape and for references held to it, compared
-with the plain-Python rendition of the rules (bench/ref_parser.py), and a
+with the plain-Python rendition of the rules (tests/plain/ref_parser.py), and a
 model looked up in it by `estimate_costs` and by `quelm._explain.match_model`
 must give what the plain-Python lookup gives.
 
@@ -26,8 +26,8 @@ import atheris
 
 import harness  # loads the extension, offline and quiet
 
-import ref_estimate
-import ref_parser
+from plain import ref_estimate
+from plain import ref_parser
 
 # Python coverage for the document builder, so that new kinds of documents
 # count as progress; the extension's coverage comes from its clang

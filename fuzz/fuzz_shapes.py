@@ -2,7 +2,7 @@
 
 The bytes are read as JSON (whatever of them parses); every object that
 comes out is read by `quelm._shapes.read`, as dicts and again as attribute
-objects, and by its plain-Python rendition (bench/ref_shapes.py).  The two
+objects, and by its plain-Python rendition (tests/plain/ref_shapes.py).  The two
 must agree, and reading must leave the reference counts of the response's
 parts as they were.
 
@@ -16,7 +16,7 @@ import atheris
 
 import harness  # noqa: F401 - loads the extensions, offline and quiet
 
-import ref_shapes
+from plain import ref_shapes
 from quelm import _shapes
 
 expect = harness.expect

@@ -18,7 +18,7 @@ import atheris
 
 import harness  # loads the extension, offline and quiet
 
-import ref_usage
+from plain import ref_usage
 
 with atheris.instrument_imports(include=["responses"]):
     import responses

@@ -11,8 +11,8 @@ import tempfile
 import urllib.request
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-# The plain-Python renditions of the rules serve as oracles.
-sys.path.insert(0, str(ROOT / "bench"))
+# The plain-Python renditions of the rules (tests/plain/) serve as oracles.
+sys.path.insert(0, str(ROOT / "tests"))
 
 from quelm import genai_pricing as gp  # noqa: E402
 

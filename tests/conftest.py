@@ -1,16 +1,10 @@
-import pathlib
-import sys
-
-# The plain-Python renditions of the module's rules live in bench/, shared by
-# the benchmarks and the property tests that use them as oracles.
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
-
-
 import functools
 import gc
 import http.server
 import os
+import pathlib
 import subprocess
+import sys
 import threading
 import tracemalloc
 
@@ -127,7 +121,7 @@ def server_log(server):
 @pytest.fixture
 def use_table(monkeypatch):
     """Serves `table` to both the module and the plain-Python rendition."""
-    import ref_estimate
+    from plain import ref_estimate
 
     def install(table):
         cached = functools.lru_cache(maxsize=8)(lambda path: table)
@@ -141,7 +135,7 @@ def use_table(monkeypatch):
 # ---- The real tokenizer, offline (tests/offline_tiktoken.py) ----------------
 # A session-wide autouse fixture (cl100k_base loads from a seeded cache and
 # every download is refused) and `real_tiktoken`, which puts the package in
-# place for one test.  The path entry makes the helper importable
-# however pytest was started (from the checkout root or from tests/).
+# place for one test.  The path entry makes the helpers (this one, and the
+# plain renditions in plain/) importable however pytest was started.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from offline_tiktoken import offline_tiktoken, real_tiktoken  # noqa: E402,F401

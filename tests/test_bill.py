@@ -1,6 +1,6 @@
 """``python -m quelm bill``: each line shape, each reason a line is skipped,
 and the command's outputs, checked against the plain-Python rendition in
-bench/ref_bill.py."""
+tests/plain/ref_bill.py."""
 
 import csv
 import gzip
@@ -12,9 +12,9 @@ import subprocess
 
 import pytest
 
-import bench_bill
+from plain import runs
 import quelm
-import ref_bill
+from plain import ref_bill
 from conftest import run_python
 from quelm import _bill, _pricelist, cli
 
@@ -142,7 +142,7 @@ def bill(*args, capsys):
 def run(tmp_path):
     """A generated run of every shape, as a plain and a gzipped file."""
     path = tmp_path / "run.jsonl"
-    bench_bill.write_run(path, 2000)
+    runs.write_run(path, 2000)
     with open(path, "rb") as f, gzip.open(tmp_path / "run.jsonl.gz", "wb") as z:
         z.write(f.read())
     return path
@@ -153,8 +153,8 @@ def test_json_agrees_with_the_plain_loop_for_plain_gzip_and_stdin(run, capsys):
     assert code == 0 and "house-model-7b" in err
     result = json.loads(out)
     models, skipped = ref_bill.tally(str(run), _pricelist.read(quelm.BUNDLED_PRICING))
-    bench_bill.check(result, models, skipped)
-    broken = [n for n, text in enumerate(bench_bill.lines(2000), 1) if text.startswith('{"trunc')]
+    runs.check(result, models, skipped)
+    broken = [n for n, text in enumerate(runs.lines(2000), 1) if text.startswith('{"trunc')]
     assert result["skipped"]["not JSON"]["first"] == [f"{run}:{n}" for n in broken[:5]]
     assert result["unpriced"] == ["house-model-7b"]
     assert result["total"]["calls"] == sum(m["calls"] for m in models.values())

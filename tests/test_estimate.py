@@ -9,7 +9,7 @@ from types import SimpleNamespace as NS
 import pytest
 from hypothesis import given, strategies as st
 
-import ref_estimate
+from plain import ref_estimate
 from quelm import genai_pricing as gp
 from support import examples, rates
 

@@ -5,7 +5,7 @@ import types
 
 import pytest
 
-import ref_estimate
+from plain import ref_estimate
 from quelm import genai_pricing as gp
 from support import rates
 

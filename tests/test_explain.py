@@ -12,7 +12,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-import ref_parser
+from plain import ref_parser
 from conftest import run_python
 from pricing_files import as_exact
 from quelm import _explain

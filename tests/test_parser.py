@@ -1,12 +1,12 @@
 """The pricing document parser: worked examples, edge cases, and property
-tests against the plain-Python rendition of the rules (bench/ref_parser.py)."""
+tests against the plain-Python rendition of the rules (tests/plain/ref_parser.py)."""
 import logging
 
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-import ref_parser
+from plain import ref_parser
 from pricing_files import as_exact, parse_file, parse_native
 from support import HOSTILE, documents, examples, rates
 

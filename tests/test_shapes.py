@@ -1,5 +1,5 @@
 """quelm._shapes.read, the native reader of the makers' response shapes,
-against its plain-Python rendition (bench/ref_shapes.py)."""
+against its plain-Python rendition (tests/plain/ref_shapes.py)."""
 import datetime
 import enum
 import types
@@ -13,7 +13,7 @@ from mistralai.client.types import UNSET
 from pydantic import BaseModel, ConfigDict
 
 import quelm
-import ref_shapes
+from plain import ref_shapes
 from quelm import _shapes
 from support import examples
 

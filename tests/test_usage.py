@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-import ref_usage
+from plain import ref_usage
 from quelm import genai_pricing as gp
 from support import examples
 

@@ -3,7 +3,8 @@ class, the service tier, where and when it ran.
 
 The makers' response shapes (their field names, which count lies inside
 which, how a response says its tier) are read natively, by
-`quelm._shapes` (`shapes/shapes.cpp`, the one place that knows them).
+`quelm._shapes` (`src/quelm/native/shapes/shapes.cpp`, the one place that
+knows them).
 """
 
 from __future__ import annotations

@@ -6,9 +6,9 @@
 // observer and the lookup's match report; nothing here parses a document or
 // compares names on its own, so an explanation cannot disagree with what the
 // module stores or picks.
-#include "../genai_pricing/cost/cost.hpp"
-#include "../genai_pricing/pricing/parser.hpp"
-#include "../genai_pricing/pricing/source.hpp"
+#include "../core/cost/cost.hpp"
+#include "../core/pricing/parser.hpp"
+#include "../core/pricing/source.hpp"
 
 namespace quelm::explain {
 

@@ -1,9 +1,9 @@
 // Module entry: definition, the function table and the execute step that
 // fills the namespace.
-#include "cost/cost.hpp"
-#include "function.hpp"
-#include "pricing/source.hpp"
-#include "usage/usage.hpp"
+#include "../core/cost/cost.hpp"
+#include "../core/function.hpp"
+#include "../core/pricing/source.hpp"
+#include "../core/usage/usage.hpp"
 
 namespace quelm {
 

@@ -15,7 +15,7 @@
 //   reasoning         thinking output tokens, billed as completion tokens
 //   audio_completion  audio output tokens
 //
-// bench/ref_shapes.py is the same rules in plain Python, the tests' oracle.
+// tests/plain/ref_shapes.py is the same rules in plain Python, the tests' oracle.
 #include "shapes.hpp"
 
 #include <algorithm>

@@ -10,7 +10,7 @@ the tests can compare the two on the same file.
 import gzip
 import json
 
-import ref_shapes
+from plain import ref_shapes
 from quelm import _cost, _lookup, _usage
 
 CLASSES = ref_shapes.CLASSES

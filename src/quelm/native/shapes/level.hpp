@@ -6,7 +6,7 @@
 // missing attribute reading as None.  None is an empty level.
 #pragma once
 
-#include "../genai_pricing/refs.hpp"
+#include "../core/refs.hpp"
 
 namespace quelm::shapes {
 

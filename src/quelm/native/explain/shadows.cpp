@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "../genai_pricing/cost/substring.hpp"
-#include "../genai_pricing/shared.hpp"
+#include "../core/cost/substring.hpp"
+#include "../core/shared.hpp"
 
 namespace quelm::explain {
 namespace {

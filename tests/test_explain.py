@@ -59,6 +59,7 @@ def check_agreement(path):
             if r["outcome"] == "no price" or r["kind"] != "table row":
                 assert r["prompt_per_1M"] is None and r["completion_per_1M"] is None
         check_cells(r, header_units)
+        check_free_text(r)
         if r["kind"] == "header":
             header_units = [c["unit"] for c in r["cells"]]
     assert as_exact(rebuilt) == as_exact(stored)
@@ -69,11 +70,40 @@ def exact(value):
     return type(value), repr(value)
 
 
+def check_free_text(report):
+    """Where a free-text line's prices were found, as the price patterns
+    find them: the label, the text read, its number; all within the line."""
+    stripped = report["text"].strip()
+    offset = report["text"].index(stripped) if stripped else 0
+    read = (ref_parser.free_text_prices(stripped)
+            if report["kind"] == "free text" and report["outcome"] != "no match" else None)
+    if read is None:
+        assert (report["rest"], report["prices"]) == (None, {"prompt": None, "completion": None})
+        return
+    rest, found = read
+    assert report["rest"] == (offset + rest, offset + len(stripped))
+    for label, m in found.items():
+        if m is None:
+            assert report["prices"][label] is None
+            continue
+        base = offset + rest
+        number = re.match(r"[\d,]*\.?\d+", m.group(1))
+        assert report["prices"][label] == {
+            "label": (base + m.start(), base + m.start() + len(label)),
+            "text": (base + m.start(1), base + m.end(1)),
+            "number": (base + m.start(1), base + m.start(1) + number.end()),
+            "marker": ref_parser.cell_marker(m.group(1))}
+
+
 def check_cells(report, header_units):
     """Every cell of a header or table row, split as the parser splits its
     first three, converted by the cell converter under its column's unit
     (the last header row's, the parser's own tags for the 2nd and 3rd)."""
     cells = report["cells"]
+    if report["few_cells"]:
+        texts = [c.strip() for c in report["text"].strip().strip("|").split("|")]
+        assert [(c["text"], c["value"]) for c in cells] == [(t, None) for t in texts]
+        return
     if report["kind"] not in ("header", "table row"):
         assert cells == []
         return
@@ -88,6 +118,8 @@ def check_cells(report, header_units):
                 else header_units[i] if i < len(header_units) else None)
         value = None if i == 0 else ref_parser.cell_to_per_1m(c["text"], unit)
         assert (c["unit"], exact(c["value"])) == (unit, exact(value))
+        marker = ref_parser.cell_marker(c["text"]) if i and value is not None else None
+        assert c["marker"] == marker
         number = re.search(r"\$?([\d,]*\.?\d+)", c["text"]) if i else None
         assert c["number"] == (number.span(1) if number else None)
     if report["kind"] == "table row":
@@ -140,7 +172,8 @@ def test_line_reports(tmp_path, line, expected):
     defaults = dict(line=1, text=line, name=None, prompt_per_1M=None, completion_per_1M=None,
                     replaced=False, few_cells=False, units=UNITS_NONE)
     check_cells(report, [])
-    del report["cells"]
+    check_free_text(report)
+    del report["cells"], report["rest"], report["prices"]
     assert report == {**defaults, **expected}
 
 

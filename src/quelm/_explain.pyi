@@ -11,8 +11,15 @@ class HeaderUnits(TypedDict):
 class CellReport(TypedDict):
     text: str
     unit: UnitTag
+    marker: UnitTag
     value: Optional[float]
     number: Optional[Tuple[int, int]]
+
+class PriceFound(TypedDict):
+    label: Tuple[int, int]
+    text: Tuple[int, int]
+    number: Tuple[int, int]
+    marker: UnitTag
 
 class LineReport(TypedDict):
     line: int
@@ -26,6 +33,8 @@ class LineReport(TypedDict):
     few_cells: bool
     units: HeaderUnits
     cells: List[CellReport]
+    rest: Optional[Tuple[int, int]]
+    prices: Dict[str, Optional[PriceFound]]
 
 def explain(module: ModuleType, path: str, /) -> Tuple[PricingTable, List[LineReport]]: ...
 def load(module: ModuleType, path: str, /) -> PricingTable: ...

@@ -24,6 +24,28 @@ def cell_to_per_1m(cell, default_unit=None):
     return val
 
 
+def cell_marker(cell):
+    """The unit a cell's own marker states ("1k" wins), or None."""
+    if re.search(r"/\s*1\s*[kK]\b|per\s+1\s*[kK]\b", cell):
+        return "1k"
+    if re.search(r"/\s*1\s*[mM]\b|per\s+1\s*[mM]\b", cell):
+        return "1m"
+    return None
+
+
+def free_text_prices(s):
+    """For a (stripped) free-text line read as a model line: the start of
+    its rest, and per label the match of the price pattern (None for none);
+    None for a line that is no model line."""
+    m = re.match(r"(?P<model>[\w\-\._/:@]+)\s*[:\-]\s*(?P<rest>.*)", s, re.I)
+    if not m:
+        return None
+    rest = m.group("rest")
+    found = {label: re.search(label + r"[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
+             for label in ("prompt", "completion")}
+    return m.start("rest"), found
+
+
 def _header_unit(cell):
     if re.search(r"1\s*[kK]", cell):
         return "1k"

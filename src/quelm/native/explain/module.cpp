@@ -81,14 +81,38 @@ public:
         put(record, "few_cells", boolean(r.few_cells));
         put(record, "units", units);
         put(record, "cells", cells(r));
+        const bool model_line = r.kind == LineKind::FreeText && r.outcome != LineOutcome::NoMatch;
+        put(record, "rest", model_line ? span(r.rest, r.line.lo) : Ref::none());
+        Ref prices = Ref::steal(PyDict_New());
+        put(prices, "prompt", found(r.prompt_found, r.line.lo));
+        put(prices, "completion", found(r.completion_found, r.line.lo));
+        put(record, "prices", prices);
         check(PyList_Append(lines_.get(), record.get()));
     }
 
     const Ref& lines() const { return lines_; }
 
 private:
-    // {"text", "unit", "value", "number"} per cell; "number" is the span of
-    // the number read, as (start, end) within the cell's text, or None.
+    // (start, end) of a span, counted from `origin`.
+    static Ref span(pricing::chars::Span s, Py_ssize_t origin) {
+        return Ref::steal(Py_BuildValue("(nn)", s.lo - origin, s.hi - origin));
+    }
+
+    // Where a free-text price was found: {"label", "text", "number"} spans
+    // within the line, and the unit the text's own marker states; or None.
+    static Ref found(const std::optional<pricing::freetext::Price>& price, Py_ssize_t origin) {
+        if (!price) return Ref::none();
+        Ref out = Ref::steal(PyDict_New());
+        put(out, "label", span(price->label, origin));
+        put(out, "text", span(price->group, origin));
+        put(out, "number", span(price->number, origin));
+        put(out, "marker", unit_tag(price->marker));
+        return out;
+    }
+
+    // {"text", "unit", "marker", "value", "number"} per cell; "number" is
+    // the span of the number read, as (start, end) within the cell's text,
+    // or None; "marker" the unit the cell states itself.
     Ref cells(const pricing::LineReport& r) const {
         Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(r.cells.size())));
         Py_ssize_t i = 0;
@@ -96,6 +120,7 @@ private:
             Ref cell = Ref::steal(PyDict_New());
             put(cell, "text", Ref::steal(PyUnicode_Substring(text_.get(), c.text.lo, c.text.hi)));
             put(cell, "unit", unit_tag(c.unit));
+            put(cell, "marker", unit_tag(c.marker));
             put(cell, "value", price(c.value));
             put(cell, "number", c.number.empty()
                                     ? Ref::none()

@@ -177,19 +177,35 @@ bool first_number(const Ch* d, Span cell, Py_ssize_t readable, Span& number, Dig
     return false;
 }
 
-// The price per 1,000,000 tokens of a cell whose first number is known.
+// The unit a cell states itself, by its markers: the per-1,000 marker wins
+// whatever else is there; None when it has no marker.
 template <class Ch>
-double per_1m(const Ch* d, Span cell, Py_ssize_t readable, Span number, const Digits& digits,
-              Unit default_unit) {
-    const double val = number_value(d, number, digits);
+Unit marked_unit(const Ch* d, Span cell, Py_ssize_t readable, Span number) {
     // A marker holds a "1" followed, after spaces, by a letter.  When the
     // first number runs to the end of the cell there is no letter after any
     // digit, and no digit before that number: no marker to look for.
     const Markers markers = number.hi == cell.hi ? Markers{} : find_markers(d, cell, readable);
-    if (markers.per_thousand) return val * 1000.0;
-    if (markers.per_million) return val;
-    if (default_unit == Unit::PerThousand) return val * 1000.0;
-    return val;
+    if (markers.per_thousand) return Unit::PerThousand;
+    return markers.per_million ? Unit::PerMillion : Unit::None;
+}
+
+// The unit a cell's number is read in: its own marker's, else its column's.
+inline Unit applied_unit(Unit marked, Unit default_unit) {
+    return marked != Unit::None ? marked : default_unit;
+}
+
+// The price per 1,000,000 tokens of a cell whose first number is known and
+// whose own unit (marked_unit) is `marked`.
+template <class Ch>
+double per_1m(const Ch* d, Span number, const Digits& digits, Unit marked, Unit default_unit) {
+    const double val = number_value(d, number, digits);
+    return applied_unit(marked, default_unit) == Unit::PerThousand ? val * 1000.0 : val;
+}
+
+template <class Ch>
+double per_1m(const Ch* d, Span cell, Py_ssize_t readable, Span number, const Digits& digits,
+              Unit default_unit) {
+    return per_1m(d, number, digits, marked_unit(d, cell, readable, number), default_unit);
 }
 
 // `_cell_to_per_1m(cell, default_unit)`: nullopt when the text holds no

@@ -48,9 +48,10 @@ Py_ssize_t find_label(const Ch* d, Py_ssize_t pos, Py_ssize_t hi, Py_ssize_t rea
 
 // Group 1 runs from the number to the first "," after it.
 template <class Ch>
-Price price_at(const Ch* d, Span number, const cell::Digits& digits, Py_ssize_t hi,
+Price price_at(const Ch* d, Span label, Span number, const cell::Digits& digits, Py_ssize_t hi,
                Py_ssize_t readable) {
-    return Price{{number.lo, chars::find_char(d, number.hi, hi, readable, Ch(','))}, number, digits};
+    return Price{{number.lo, chars::find_char(d, number.hi, hi, readable, Ch(','))}, number, digits,
+                 label};
 }
 
 }  // namespace
@@ -101,7 +102,7 @@ std::optional<Price> find_price(const Ch* d, Span rest, Py_ssize_t readable, con
             Span number;
             cell::Digits digits;
             cell::number_at(d, dollar + 1, hi, number, digits);
-            if (!number.empty()) return price_at(d, number, digits, hi, readable);
+            if (!number.empty()) return price_at(d, {at, after}, number, digits, hi, readable);
         }
         // From the last digit, the number can only be that digit (commas
         // may follow, but no other digit comes before the "$").
@@ -109,7 +110,7 @@ std::optional<Price> find_price(const Ch* d, Span rest, Py_ssize_t readable, con
         while (last_digit >= after && !is_digit(d[last_digit])) --last_digit;
         if (last_digit >= after) {
             const cell::Digits digit{static_cast<std::uint64_t>(cell::decimal_value(d[last_digit])), 1, 0};
-            return price_at(d, {last_digit, last_digit + 1}, digit, hi, readable);
+            return price_at(d, {at, after}, {last_digit, last_digit + 1}, digit, hi, readable);
         }
         if (dollar >= hi) return std::nullopt;
         // Every later label that starts before this "$" meets the same "$"

@@ -24,12 +24,14 @@ struct ModelLine {
 template <class Ch>
 std::optional<ModelLine> match_model_line(const Ch* d, Span s);
 
-// Group 1 of a price pattern, and the number it starts with (which is also
-// the first number of the group).
+// Group 1 of a price pattern, the number it starts with (which is also the
+// first number of the group), and the occurrence of the label it follows.
 struct Price {
     Span group;
     Span number;
     cell::Digits digits;
+    Span label;
+    Unit marker = Unit::None;  // the unit the group's own marker states (set for observers)
 };
 
 // Searches `rest` for the label, lower-case ASCII "prompt" or "completion",

@@ -61,7 +61,11 @@ public:
             report.outcome = LineOutcome::Skipped;
             report.few_cells = report.replaced = false;
             report.prompt = report.completion = std::nullopt;
-            if (observer_) report.cells.clear();
+            if (observer_) {
+                report.cells.clear();
+                report.rest = Span{};
+                report.prompt_found = report.completion_found = std::nullopt;
+            }
             handle_line(chars::strip(d_, line), report);
             if (observer_) {
                 report.number = number;
@@ -85,6 +89,7 @@ private:
             Span cells[3];
             if (split_cells(s, cells)) return table_row(s, cells, r);
             r.few_cells = true;
+            if (observer_) all_cells(s, r.cells);
         }
         free_text(s, r);
     }
@@ -163,7 +168,8 @@ private:
             Span number;
             if (!cell::first_number(d_, c.text, len_, number, digits)) continue;
             c.number = number;
-            c.value = cell::per_1m(d_, c.text, len_, number, digits, c.unit);
+            c.marker = cell::marked_unit(d_, c.text, len_, number);
+            c.value = cell::per_1m(d_, number, digits, c.marker, c.unit);
         }
     }
 
@@ -172,16 +178,24 @@ private:
         r.outcome = LineOutcome::NoMatch;
         const auto line = freetext::match_model_line(d_, s);
         if (!line) return;
-        r.prompt = price_after(line->rest, "prompt");
-        r.completion = price_after(line->rest, "completion");
+        r.prompt = price_after(line->rest, "prompt", r.prompt_found);
+        r.completion = price_after(line->rest, "completion", r.completion_found);
+        if (observer_) r.rest = line->rest;
         store(line->name, chars::is_ascii(d_, line->name), r);
     }
 
-    optional<double> price_after(Span rest, const char* label) const {
+    // The price after `label`, and where it was found (for observers).
+    optional<double> price_after(Span rest, const char* label,
+                                 optional<freetext::Price>& found) const {
         // Group 1 starts with its own first number: no need to search it.
-        const auto price = freetext::find_price(d_, rest, len_, label);
-        if (!price) return std::nullopt;
-        return cell::per_1m(d_, price->group, len_, price->number, price->digits, Unit::None);
+        auto price = freetext::find_price(d_, rest, len_, label);
+        if (!price) {
+            if (observer_) found = std::nullopt;
+            return std::nullopt;
+        }
+        price->marker = cell::marked_unit(d_, price->group, len_, price->number);
+        if (observer_) found = price;
+        return cell::per_1m(d_, price->number, price->digits, price->marker, Unit::None);
     }
 
     // A full match of ":?-{3,}:?".

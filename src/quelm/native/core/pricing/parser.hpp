@@ -11,6 +11,7 @@
 #include "../shared.hpp"
 #include "cell.hpp"
 #include "chars.hpp"
+#include "freetext.hpp"
 
 namespace quelm::pricing {
 
@@ -38,6 +39,7 @@ enum class LineOutcome : unsigned char {
 struct CellReport {
     chars::Span text;          // the cell, stripped, in the document
     Unit unit = Unit::None;    // header: the tag it states; row: its column's tag
+    Unit marker = Unit::None;  // rows: the unit the cell's own marker states
     std::optional<double> value;  // rows: the converted price, if a number
     chars::Span number;        // rows: the number read (empty when none)
 };
@@ -54,8 +56,14 @@ struct LineReport {
     HeaderUnits units;         // the unit tags in force after this line
     // Header and table rows: every cell, in order, the first three being the
     // ones the parser reads.  A later column takes the unit its header cell
-    // stated in the last header row (none beyond that row's cells).
+    // stated in the last header row (none beyond that row's cells).  A "|"
+    // line of fewer than three cells has its cells, no more.
     std::vector<CellReport> cells;
+    // Free text read as a model line: where the text after the name begins,
+    // and for each label the price was found after, the label, the text the
+    // price was read from and its number.
+    chars::Span rest;
+    std::optional<freetext::Price> prompt_found, completion_found;
 };
 
 class LineObserver {

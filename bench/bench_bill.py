@@ -30,7 +30,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests")
 import quelm  # noqa: E402
 from plain import ref_bill  # noqa: E402
 from plain.runs import check, lines, write_run  # noqa: E402
-from quelm import _bill, _pricelist  # noqa: E402
+from quelm import _billing, _pricelist  # noqa: E402
 
 TARGET = 3.0
 TARGET_RATE = 500_000  # lines per second on the development machine
@@ -52,10 +52,10 @@ def measure(n=LINES, rounds=2):
         path = os.path.join(tmp, "run.jsonl")
         write_run(path, n)
         prices = _pricelist.read(quelm.BUNDLED_PRICING)
-        check(_bill.bill([path], prices, None), *ref_bill.tally(path, prices))
+        check(_billing.bill([path], prices, None), *ref_bill.tally(path, prices))
         times = [float("inf"), float("inf")]
         for _ in range(rounds):  # in turn, so load from elsewhere hits both alike
-            times[0] = min(times[0], _best(lambda: _bill.tally([path], prices, None), 1))
+            times[0] = min(times[0], _best(lambda: _billing.tally([path], prices, None), 1))
             times[1] = min(times[1], _best(lambda: ref_bill.tally(path, prices), 1))
     return n / times[0], n / times[1]
 

@@ -16,7 +16,8 @@ from plain import runs
 import quelm
 from plain import ref_bill
 from conftest import run_python
-from quelm import _bill, _pricelist, cli
+from quelm import _billing, _pricelist, cli
+from quelm._billing import reading
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 EXAMPLE = ROOT / "examples" / "pricing_table.md"
@@ -71,7 +72,7 @@ def read_line(tmp_path, raw, model=None):
     it (every class of each side together), or the reason it is skipped."""
     path = tmp_path / "one.jsonl"
     path.write_bytes(raw + b"\n")
-    result = _bill.bill([str(path)], _pricelist.read(str(EXAMPLE)), model)
+    result = _billing.bill([str(path)], _pricelist.read(str(EXAMPLE)), model)
     if result["skipped"]:
         [reason] = result["skipped"]
         return reason
@@ -308,20 +309,20 @@ def test_a_run_with_nothing_billed_fails(tmp_path, capsys):
 
 
 def test_a_line_too_long_is_skipped_in_bounded_memory(tmp_path, capsys, monkeypatch):
-    monkeypatch.setattr(_bill, "BATCH_BYTES", 64)
-    monkeypatch.setattr(_bill, "MAX_LINE", 1000)
+    monkeypatch.setattr(reading, "BATCH_BYTES", 64)
+    monkeypatch.setattr(reading, "MAX_LINE", 1000)
     call = json.dumps({"model": "gpt-4o", "usage": CHAT["usage"]})
     long = '{"model": "gpt-4o", "pad": "' + "x" * 5000 + '", "usage": {}}'
     path = tmp_path / "run.jsonl"
     path.write_text("\n".join([call, long, call, long]) + "\n" + call)
     pending = []
-    real = _bill._lines
+    real = reading._lines
 
     def watched(*args):  # what the reader keeps of a line it has not finished
         for batch in real(*args):
             pending.append(sum(len(b or b"") for b in batch))
             yield batch
-    monkeypatch.setattr(_bill, "_lines", watched)
+    monkeypatch.setattr(reading, "_lines", watched)
     code, out, _ = bill(path, "--json", capsys=capsys)
     result = json.loads(out)
     assert code == 0 and result["total"]["calls"] == 3

@@ -12,7 +12,9 @@ import pytest
 
 import quelm
 from conftest import run_python
-from quelm import _check, _explain
+from quelm import _explain
+from quelm._checks import check
+from quelm._checks.finding import VARIANT_SUFFIX
 from quelm import genai_pricing as gp
 
 HEAD = "| Model | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n"
@@ -21,7 +23,7 @@ HEAD = "| Model | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n"
 def findings(tmp_path, document):
     path = tmp_path / "prices.md"
     path.write_text(document, encoding="utf8")
-    return _check.check(*_explain.explain(gp, str(path)))
+    return check(*_explain.explain(gp, str(path)))
 
 
 def summary(found):
@@ -38,6 +40,7 @@ def summary(found):
      "'claude-3-haiku'"),
     (HEAD + "| gpt-4 (legacy) | $30 | $60 |\n", [(3, "error", "bad name")], "'gpt-4'"),
     (HEAD + "| gpt-4o\x1b[0m\x07 | $2.50 | $10 |\n", [(3, "error", "bad name")], "'gpt-4o'"),
+    (HEAD + "| gpt-4o\x1b]0;pwn\x07 | $2.50 | $10 |\n", [(3, "error", "bad name")], "'gpt-4o'"),
     # A header row the parser did not take for one, stored from its '1M's.
     ("| Provider | Prompt ($/1M) | Completion ($/1M) |\n|---|---|---|\n| o3 | $2 | $8 |\n",
      [(1, "error", "bad name")], "| Model |"),
@@ -53,11 +56,16 @@ def summary(found):
     ("| Model | Completion | Prompt |\n|---|---|---|\n| o3 | $8 | $2 |\n",
      [(1, "error", "not a price column")], "swap"),
     (HEAD + "| o3 | 2025-04-16 | $8 |\n", [(3, "error", "not a price")], "a date"),
+    # A '|' inside a name shifts the row's columns.
+    (HEAD + "| gpt-4o|mini | $0.15 | $0.60 |\n", [(3, "error", "shifted columns")], "'|'"),
     (HEAD + "| o3 | 128k | $8 |\n", [(3, "error", "not a price")], "context length"),
     (HEAD + "| o3 | $2 | 8,192 tokens |\n", [(3, "error", "not a price")], "3rd column"),
     # Units the parser does not read.
     ("| Model | Prompt (per 1,000 tokens) | Completion (per 1,000 tokens) |\n|---|---|---|\n"
      "| gpt-4 | $0.03 | $0.06 |\n", [(1, "error", "unit not read")], "($/1K)"),
+    # Per 1K in one price header, no unit in the other: read per 1M.
+    ("| Model | Prompt ($/1K) | Completion |\n|---|---|---|\n| gpt-4 | $0.03 | $0.06 |\n",
+     [(1, "error", "unit not read")], "'Completion ($/1K)'"),
     ("| Model | Prompt (USD per million) | Completion (USD per million) |\n|---|---|---|\n"
      "| o3 | $2 | $8 |\n", [(1, "warning", "unit not read")], "($/1M)"),
     ("## Legacy prices, per 1,000 tokens\n\n| Model | Prompt | Completion |\n|---|---|---|\n"
@@ -87,6 +95,7 @@ def summary(found):
     (HEAD + "| o1 | $2,500 | $10,000 |\n", [(3, "warning", "implausible price")], "unit"),
     (HEAD + "| o1 | $0.0005 | $0.002 |\n", [(3, "warning", "implausible price")], "unit"),
     (HEAD + "| o1 | $0.01 | $5 |\n", [(3, "warning", "implausible price")], "unit"),
+    (HEAD + "| o1 | $5 | $0.01 |\n", [(3, "warning", "implausible price")], "unit"),
     # Replaced entries: the later line wins.
     (HEAD + "| o3 | $10 | $40 |\n| o3 | $2 | $8 |\n", [(4, "warning", "replaced")], "delete"),
     # Lines that look like prices but stored nothing, with the free-text form.
@@ -162,7 +171,7 @@ def test_shadowing_reports_the_name_the_lookup_picks(tmp_path):
     # gpt-4 comes first and is in both later names, so it captures both.
     assert [(f["line"], f["lines"]) for f in found] == [(4, [3]), (5, [3])]
     table = gp._parse_pricing.__wrapped__(str(tmp_path / "prices.md"))
-    assert _explain.match_model(table, "gpt-4o-mini" + _check.VARIANT_SUFFIX)[0] == "gpt-4"
+    assert _explain.match_model(table, "gpt-4o-mini" + VARIANT_SUFFIX)[0] == "gpt-4"
 
 
 def brute_first_contained(names):
@@ -260,7 +269,7 @@ def test_five_thousand_names(tmp_path, capsys):
     path = tmp_path / "big.md"
     path.write_text(big_list(5000), encoding="utf8")
     start = time.perf_counter()
-    found = _check.check(*_explain.explain(gp, str(path)))
+    found = check(*_explain.explain(gp, str(path)))
     elapsed = time.perf_counter() - start
     # Every variant of every family is shadowed by its base name, nothing else.
     assert summary(found) == [(line, "warning", "shadowed") for line in range(3, 5003)
@@ -329,7 +338,7 @@ def test_json_is_strict_and_text_is_escaped(tmp_path):
 
 
 def test_bundled_list_passes(tmp_path):
-    found = _check.check(*_explain.explain(gp, quelm.BUNDLED_PRICING))
+    found = check(*_explain.explain(gp, quelm.BUNDLED_PRICING))
     assert [f for f in found if f["severity"] == "error"] == []
     out = check_command(cwd=tmp_path)  # the default source is the bundled list
     assert out.returncode == 0, out.stdout

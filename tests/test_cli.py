@@ -17,6 +17,7 @@ import pytest
 
 import quelm as quelm_package
 from conftest import run_python
+from quelm import _terminal
 from quelm import genai_pricing as gp
 
 EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "pricing_table.md"
@@ -391,3 +392,32 @@ def test_help(tmp_path, monkeypatch, command, options):
     assert re.match(rf"usage: python -m quelm {' '.join(command)}", out.stdout)
     for option in options:
         assert option in out.stdout
+
+
+@pytest.mark.parametrize("blocked, args, said", [
+    ("msgspec", ["bill", "run.jsonl"], "python -m quelm bill: error: needs the package 'msgspec'"),
+    ("quelm.genai_pricing", [], "python -m quelm: error: cannot load 'quelm.genai_pricing'"),
+])
+def test_a_missing_dependency_is_named(tmp_path, blocked, args, said):
+    # As if it were not installed: its import fails as a missing one does.
+    code = (f"import sys, runpy; sys.modules[{blocked!r}] = None; sys.argv = ['quelm', *{args!r}]; "
+            "runpy.run_module('quelm', run_name='__main__', alter_sys=True)")
+    out = run_python("-c", code, cwd=tmp_path)
+    assert out.returncode == 1 and out.stderr.startswith(said), out.stderr
+    assert "Traceback" not in out.stderr
+
+
+def test_only_bill_loads_msgspec(tmp_path):
+    code = ("import sys; from quelm import cli; cli.main(['check']); cli.main(['inspect']); "
+            "cli.main(['estimate', '--model', 'o3', '--prompt-tokens', '1', '--completion-tokens', "
+            "'1']); print('msgspec' in sys.modules)")
+    out = run_python("-c", code, cwd=tmp_path)
+    assert out.stdout.splitlines()[-1] == "False", out.stderr
+
+
+@pytest.mark.parametrize("amount, text", [
+    (None, "-"), (0.0, "0.00"), (2.5, "2.50"), (1234567.125, "1,234,567.125"),
+    (1e-8, "0.00000001"), (4.2e-9, "4.2e-09"), (-3e-12, "-3e-12"), (float("inf"), "inf"),
+])
+def test_dollar_amounts_never_hide_a_cost(amount, text):
+    assert _terminal.dollars(amount) == text

@@ -1,10 +1,12 @@
 """Reference leaks: memory blocks must not grow with the number of calls."""
 
 import contextlib
+import functools
 import io
 import logging
 import sys
 import types
+from fractions import Fraction
 from types import SimpleNamespace
 
 import pytest
@@ -149,3 +151,26 @@ def test_nothing_outlives_the_cache_clear(tmp_path, monkeypatch):
     gp.estimate_costs(SimpleNamespace(model="GPT-4o"), {"prompt_tokens": 1})
     gp.clear_pricing_cache()
     assert sys.getrefcount(entry) == held - 1
+
+
+class Rate(float):
+    """A rate the host's own number protocol multiplies."""
+
+
+@pytest.mark.parametrize("rate, tokens", [
+    (3, 1000), (Fraction(5, 2), 1000), (Rate(2.5), 1000), (2.5, Fraction(7)), (2.5, True),
+])
+def test_the_host_arithmetic_path_does_not_leak(monkeypatch, allocated_blocks, rate, tokens):
+    table = {"m": {"prompt_per_1M": rate, "completion_per_1M": rate}}
+    monkeypatch.setattr(gp, "_parse_pricing", functools.lru_cache(maxsize=8)(lambda path: table))
+    usage = {"prompt_tokens": tokens, "completion_tokens": tokens}
+    response = SimpleNamespace(model="m")
+
+    def run(n):
+        for _ in range(n):
+            gp.estimate_costs(response, usage)
+        return allocated_blocks()
+
+    run(50)
+    base = run(1)
+    assert run(2000) - base < 100

@@ -6,15 +6,14 @@ from __future__ import annotations
 
 import sys
 
+from quelm.commands import cannot_import
+
 try:
     from quelm.cli import main
 except ImportError as exc:
-    # The package is importable but its extension is not: typically the
-    # sources under src/ put on sys.path by hand without a build.
-    sys.exit(
-        f"quelm: cannot load the native module ({exc}).\n"
-        "Install the package (pip install .) or build in place with tools/devbuild.sh."
-    )
+    # Typically the sources under src/ put on sys.path by hand without a
+    # build (the native modules missing), or a dependency not installed.
+    sys.exit(f"python -m quelm: error: {cannot_import(exc)}")
 
 
 if __name__ == "__main__":

@@ -5,15 +5,17 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import difflib
 import json
 import logging
 import math
+import shlex
 import unicodedata
 from typing import Any, Iterator, NamedTuple, Optional, Sequence
 
 from quelm import BUNDLED_PRICING, _explain, genai_pricing
 
-PROG = "python -m quelm"  # the program's name in messages
+PROG = "python -m quelm"  # the program's name, in usage lines and messages
 SOURCE_HELP = ("price list to read, a local Markdown file or a web address "
                "(default: the bundled list, %s)" % BUNDLED_PRICING.replace("%", "%%"))
 
@@ -25,6 +27,10 @@ class CommandError(Exception):
     def __init__(self, message: str, status: int = 1) -> None:
         super().__init__(message)
         self.status = status
+
+
+class OutputFailed(Exception):
+    """Standard output could not be written (a full disk, a closed pipe)."""
 
 
 class Report(NamedTuple):
@@ -106,6 +112,22 @@ def token_count(text: str) -> int:
     if value > MAX_TOKENS:
         raise too_large
     return value
+
+
+def no_match(model: str, names: list[str], source: str,
+             rule: str = "neither exactly nor by its canonical form") -> CommandError:
+    """The error of a model that no entry of the list `names` matches."""
+    text = f"no entry of the price list {source!r} matches model {model!r}, {rule}"
+    if not names:
+        return CommandError(text + "; the price list holds no prices")
+    from quelm import _lookup
+
+    close = difflib.get_close_matches(_lookup.canonical(model), names, n=5, cutoff=0.5)
+    if close:
+        return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
+    # A command to paste: the source quoted for the shell, then made safe to print.
+    command = shown(f"python -m quelm inspect {shlex.quote(source)}")
+    return CommandError(text + f"; {command} lists its {len(names)} names")
 
 
 def model_name(text: str) -> str:

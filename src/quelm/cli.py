@@ -2,30 +2,30 @@
 
     python -m quelm [--pricing SOURCE] [--model NAME]   the exercise estimate
     python -m quelm inspect [SOURCE] [--json] [--explain]
-    python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N
-                             [--pricing SOURCE] [--json]
+    python -m quelm estimate --model NAME --prompt-tokens N --completion-tokens N ...
     python -m quelm check [SOURCE] [--json]
     python -m quelm bill FILE... [--pricing SOURCE] [--model NAME] [--json | --csv] [--strict]
 
-Every command reads the bundled price list (`quelm.BUNDLED_PRICING`) unless
-told another source.  A command is one `add_parser` call in `build_parser`
-and one entry in `COMMANDS`: a function of the parsed arguments that returns
-a `Report` (the lines to print, the exit status, and warnings for standard
-error, printed after them) or raises CommandError.
+The commands are the modules of `quelm.commands`, each imported only when
+its name is given.  Here the arguments are parsed, the command run, its
+report printed, and every failure turned into its exit status (`main`).
 """
 
 from __future__ import annotations
 
 import argparse
-import functools
 import os
 import sys
 import textwrap
-from typing import Callable, NoReturn
+from typing import Any, NoReturn, Optional
 
-from quelm import BUNDLED_PRICING, _bill, _check, _estimate, _explain, _inspect, genai_pricing
-from quelm._terminal import (PROG, SOURCE_HELP, CommandError, Report, describe, load, model_name, run_quietly,
-                             shown)
+from quelm import commands
+from quelm._terminal import PROG, CommandError, OutputFailed, Report, describe, shown
+from quelm.commands import exercise
+
+# Exit statuses besides a command's own.
+FAILED = 1  # a command's error (unless it says otherwise), output that could not be written
+INTERRUPTED = 130  # Ctrl-C: the conventional status of a run ended by SIGINT
 
 
 class _Formatter(argparse.HelpFormatter):
@@ -43,77 +43,48 @@ class _Formatter(argparse.HelpFormatter):
 
 
 class _Parser(argparse.ArgumentParser):
-    """Usage errors with the arguments they quote made safe to print."""
+    """The program's and every command's parser: help wrapped at spaces,
+    usage errors with the arguments they quote made safe to print."""
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs.setdefault("formatter_class", _Formatter)
+        super().__init__(*args, **kwargs)
 
     def error(self, message: str) -> NoReturn:
         super().error(shown(message))
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
-        prog=PROG, formatter_class=_Formatter,
-        usage="%(prog)s [-h] [--pricing SOURCE] [--model NAME] [COMMAND ...]",
-        description="Estimate what a generative-AI model call cost from a Markdown price list. "
-        "Without a command, estimates a fixed usage snapshot (21549 prompt and "
-        "7091 completion tokens) for one model.",
-    )
-    # The exercise's own options, as before there were commands.
-    parser.add_argument("--pricing", dest="exercise_pricing", metavar="SOURCE",
-                        help="without a command: " + SOURCE_HELP)
-    parser.add_argument("--model", dest="exercise_model", metavar="NAME",
-                        help="without a command: model name (default: gpt-4.1)")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
-    # Every command's help wraps as the program's does.
-    commands.add_parser = functools.partial(commands.add_parser, formatter_class=_Formatter)
-
-    inspect = commands.add_parser(
-        "inspect", prog=f"{PROG} inspect", formatter_class=_Formatter,
-        help="show the table a price list gives",
-        description="Parse a price list and print its table: one row per model in table "
-        "order, with both rates in dollars per 1M tokens.")
-    inspect.add_argument("source", metavar="SOURCE", nargs="?", default=BUNDLED_PRICING,
-                         help=SOURCE_HELP.replace("price list to read", "the price list"))
-    inspect.add_argument("--explain", action="store_true",
-                         help="say from which line each entry came, and list the lines that "
-                         "look like prices but stored nothing")
-    inspect.add_argument("--json", action="store_true", help="print JSON")
-
-    _estimate.add_parser(commands)
-    _check.add_parser(commands)
-    _bill.add_parser(commands)
+def build_parser(command: Optional[str] = None) -> argparse.ArgumentParser:
+    """The parser of the program with every command named, and the full
+    parser (its module imported) of `command` alone."""
+    parser = _Parser(prog=PROG, description=exercise.DESCRIPTION,
+                     usage="%(prog)s [-h] [--pricing SOURCE] [--model NAME] [COMMAND ...]")
+    exercise.add_arguments(parser)
+    subparsers = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
+    for name, summary in commands.COMMANDS.items():
+        if name == command:
+            commands.load(name).add_parser(subparsers)
+        else:
+            # Named, for the program's help and to find which is given.
+            subparsers.add_parser(name, help=summary, add_help=False)
     return parser
 
 
-COMMANDS: dict[str, Callable[[argparse.Namespace], Report]] = {
-    "inspect": lambda a: Report(_inspect.run(a.source, a.explain, a.json)),
-    "estimate": _estimate.run,
-    "check": _check.run,
-    "bill": _bill.run,
-}
+def command_given(argv: Optional[list[str]]) -> Optional[str]:
+    """The command named in the arguments (None for none): the first pass,
+    by the parser that names every command and imports none."""
+    known, _ = build_parser().parse_known_args(argv)
+    return known.command
 
 
-def exercise(args: argparse.Namespace) -> None:
-    """The module's exercise on the chosen list; its line is printed even
-    when the list cannot be read or no entry matches the model (a zero
-    estimate), and the error follows."""
-    source = args.exercise_pricing if args.exercise_pricing is not None else BUNDLED_PRICING
-    genai_pricing.PRICING_URL = source
-    try:
-        run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
-    except BrokenPipeError:
-        raise
-    except OSError as exc:  # its line could not be written
-        raise _OutputFailed(describe(exc)) from None
-    _flush()
-    pricing = load(source)  # the table the exercise used, cached: raises if it was unreadable
-    model = args.exercise_model or "gpt-4.1"  # the exercise's own default for no name
-    if _explain.match_model(pricing, model.lower()) is None:
-        raise _estimate.no_match(model, [n for n in pricing if isinstance(n, str)], source,
-                                 "neither exactly nor by the substring rule")
-
-
-class _OutputFailed(Exception):
-    """Standard output could not be written (a full disk, a closed pipe)."""
+def parse(argv: Optional[list[str]], command: Optional[str]) -> argparse.Namespace:
+    """The arguments, by the parser of the command given."""
+    parser = build_parser(command)
+    args = parser.parse_args(argv)
+    if args.command is not None and exercise.given(args):
+        parser.error(f"--pricing and --model before '{args.command}' belong to the run "
+                     "without a command; give them after the command")
+    return args
 
 
 def _flush() -> None:
@@ -122,7 +93,7 @@ def _flush() -> None:
     except BrokenPipeError:
         raise
     except OSError as exc:
-        raise _OutputFailed(describe(exc)) from None
+        raise OutputFailed(describe(exc)) from None
 
 
 def _print(lines: list[str]) -> None:
@@ -132,7 +103,7 @@ def _print(lines: list[str]) -> None:
     except BrokenPipeError:
         raise
     except OSError as exc:
-        raise _OutputFailed(describe(exc)) from None
+        raise OutputFailed(describe(exc)) from None
     _flush()
 
 
@@ -145,38 +116,34 @@ def _drop_stdout() -> None:
         pass
 
 
-def main(argv: list[str] | None = None) -> int:
+def main(argv: Optional[list[str]] = None) -> int:
+    """Runs the command line; returns the exit status.  Every failure is
+    turned into its status here, and said in one line on standard error."""
+    name = PROG
     try:
-        parser = build_parser()
-        args = parser.parse_args(argv)
-        if args.command is not None and (args.exercise_pricing is not None
-                                         or args.exercise_model is not None):
-            parser.error(f"--pricing and --model before '{args.command}' belong to the run "
-                         "without a command; give them after the command")
-        name = PROG if args.command is None else f"{PROG} {args.command}"
         try:
-            try:
-                if args.command is None:
-                    exercise(args)
-                    return 0
-                result = COMMANDS[args.command](args)
-            except CommandError as exc:
-                _flush()
-                print(f"{name}: error: {exc}", file=sys.stderr)
-                return exc.status
-            _print(result.lines)
-        except BrokenPipeError:
-            # The reader went away (`... | head`): say nothing more.
-            _drop_stdout()
-            return 1
-        except _OutputFailed as exc:
-            _drop_stdout()
-            print(f"{name}: error: cannot write the output: {exc}", file=sys.stderr)
-            return 1
-        for note in result.notes:
+            command = command_given(argv)
+            if command is not None:
+                name = f"{PROG} {command}"
+            args = parse(argv, command)
+            run = exercise.run if args.command is None else commands.load(args.command).run
+            report: Report = run(args)
+        except CommandError as exc:
+            _flush()  # what the command printed comes before its error
+            print(f"{name}: error: {exc}", file=sys.stderr)
+            return exc.status
+        _print(report.lines)
+        for note in report.notes:
             # Warnings follow the output, as a reader expects them at its end.
             print(note, file=sys.stderr)
-        return result.status
+        return report.status
+    except BrokenPipeError:
+        # The reader went away (`... | head`): say nothing more.
+        _drop_stdout()
+        return FAILED
+    except OutputFailed as exc:
+        _drop_stdout()
+        print(f"{name}: error: cannot write the output: {exc}", file=sys.stderr)
+        return FAILED
     except KeyboardInterrupt:
-        # Ctrl-C: the conventional status of a run ended by SIGINT, no traceback.
-        return 130
+        return INTERRUPTED

@@ -10,7 +10,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <concepts>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace quelm {
@@ -24,10 +26,18 @@ inline T* check(T* p) {
     return p;
 }
 
-inline int check(int rc) {
+// A status or a size (int, Py_ssize_t): negative means failure.  The result
+// keeps the argument's own type, so a size is never narrowed on the way (a
+// length past 2**31 read through an int would come back negative or short);
+// an unsigned type, which cannot say failure so, does not compile.
+template <std::signed_integral T>
+inline T check(T rc) {
     if (rc < 0) throw PyError{};
     return rc;
 }
+template <std::unsigned_integral T>
+T check(T) = delete;
+static_assert(std::is_same_v<decltype(check(Py_ssize_t{})), Py_ssize_t>);
 
 class Ref;
 

@@ -49,9 +49,7 @@ Ref tokenizer_count(Borrowed text, Borrowed model_name) {
 
 // (code points + 3) // 4, so 0 for the empty text; `text` is an exact str.
 Ref approx_token_count(Borrowed, PyObject* const* args) {
-    // Not check(): its int overload would cut a length past 2**31 short.
-    const Py_ssize_t n = PyUnicode_GetLength(args[0]);
-    if (n < 0) throw PyError{};
+    const Py_ssize_t n = check(PyUnicode_GetLength(args[0]));
     return Ref::steal(PyLong_FromSsize_t((n + 3) / 4));
 }
 

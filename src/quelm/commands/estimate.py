@@ -10,12 +10,12 @@ same name, the estimate says so.
 from __future__ import annotations
 
 import datetime
-import difflib
-import shlex
-from typing import Any, Optional
+from typing import Any
 
-from quelm import _cost, _explain, _lookup, _pricelist, _usage
-from quelm._terminal import CommandError, count, dollars, shown, shown_name, strict_json
+from quelm import BUNDLED_PRICING, _cost, _explain, _lookup, _usage
+from quelm._terminal import (PROG, SOURCE_HELP, CommandError, Report, count, dollars, model_name,
+                             no_match, price_list, shown, shown_name, strict_json, token_count)
+from quelm.commands import COMMANDS
 
 # The flags of the classes inside the prompt and completion counts, in
 # the order of _usage.CLASSES: (class, flag, where it lies).
@@ -28,20 +28,6 @@ PARTS = [
     ("audio_completion", "--audio-completion-tokens", "completion"),
 ]
 TIERS = ("batch", "flex", "priority", "fast", "ultrafast")
-
-
-def no_match(model: str, names: list[str], source: str,
-             rule: str = "neither exactly nor by its canonical form") -> CommandError:
-    """The error of a model that no entry of the list `names` matches."""
-    text = f"no entry of the price list {source!r} matches model {model!r}, {rule}"
-    if not names:
-        return CommandError(text + "; the price list holds no prices")
-    close = difflib.get_close_matches(_lookup.canonical(model), names, n=5, cutoff=0.5)
-    if close:
-        return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
-    # A command to paste: the source quoted for the shell, then made safe to print.
-    command = shown(f"python -m quelm inspect {shlex.quote(source)}")
-    return CommandError(text + f"; {command} lists its {len(names)} names")
 
 
 def usage(args: Any) -> _usage.Usage:
@@ -67,8 +53,6 @@ def usage(args: Any) -> _usage.Usage:
 def estimate(source: str, model: str, call: _usage.Usage) -> dict:
     """The cost of the call, the entry that priced it and how it was found,
     and the entry the module's estimate_costs would take for the name."""
-    from quelm._terminal import price_list
-
     prices = price_list(source)
     entry = _lookup.find(prices, model)
     if entry is None:
@@ -79,7 +63,7 @@ def estimate(source: str, model: str, call: _usage.Usage) -> dict:
     return {
         "model": model,
         "pricing": source,
-        "entry": {**_lookup.described(model, entry),
+        "entry": {**(_lookup.described(model, entry) or {}),
                   "prompt_per_1M": entry.rates.get("prompt"),
                   "completion_per_1M": entry.rates.get("completion")},
         "form": _lookup.form_found(prices, model),
@@ -126,11 +110,8 @@ def render(result: dict) -> list[str]:
 
 
 def add_parser(commands: Any) -> None:
-    import quelm
-    from quelm._terminal import SOURCE_HELP, model_name, token_count
-
     estimate = commands.add_parser(
-        "estimate", prog="python -m quelm estimate", help="estimate the cost of one call",
+        "estimate", prog=f"{PROG} estimate", help=COMMANDS["estimate"],
         description="Price one call from its token counts, class by class, as quelm.cost "
         "prices a response, and say which entry of the price list priced it (its exact name, "
         "or its canonical form).  The prompt and completion counts are the call's whole "
@@ -154,7 +135,7 @@ def add_parser(commands: Any) -> None:
     estimate.add_argument("--at", type=_moment, metavar="TIME",
                           help="when the call was made, as 2026-12-08T14:30:00Z (for prices "
                           "that depend on the time of day)")
-    estimate.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
+    estimate.add_argument("--pricing", metavar="SOURCE", default=BUNDLED_PRICING,
                           help=SOURCE_HELP)
     estimate.add_argument("--json", action="store_true", help="print JSON")
 
@@ -171,8 +152,6 @@ def _moment(text: str) -> datetime.datetime:
     return moment if moment.tzinfo else moment.replace(tzinfo=datetime.timezone.utc)
 
 
-def run(args: Any) -> Any:
-    from quelm._terminal import Report
-
+def run(args: Any) -> Report:
     result = estimate(args.pricing, args.model, usage(args))
     return Report([strict_json(result)] if args.json else render(result))

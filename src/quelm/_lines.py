@@ -1,21 +1,16 @@
-"""``python -m quelm inspect``: the table a price list gives, and with
-``--explain`` where each entry came from and which price-like lines stored
-nothing.
-
-Everything here is read off the module's own parser: `_explain.explain` runs
-the parser core of `quelm.genai_pricing` with an observer that reports every
-line, so this only arranges what the parser said.
-"""
+"""The parser's report of a document, read line by line: what `inspect`
+and `check` both take from `_explain.explain` (the code `_parse_pricing`
+runs, reporting every line)."""
 
 from __future__ import annotations
 
 from typing import Any
 
 from quelm import _explain, genai_pricing
-from quelm._terminal import dollars, shown, shown_name, strict_json, table, unreadable
+from quelm._terminal import shown, unreadable
 
 
-def read(source: str, status: int = 1) -> tuple[dict, list[dict]]:
+def read(source: str, status: int = 1) -> tuple[Any, Any]:
     """The table and line reports of `source`; an unreadable source is a
     CommandError exiting with `status`."""
     try:
@@ -46,7 +41,7 @@ def entries(pricing: dict, lines: list[dict]) -> list[dict]:
     return out
 
 
-def _looks_priced(text: str) -> bool:
+def looks_priced(text: str) -> bool:
     """Free text worth a mention when it matched no model line: a number
     together with a dollar sign or a price label."""
     lowered = text.lower()
@@ -66,7 +61,7 @@ def _why_nothing(report: dict) -> tuple[str, str] | None:
                             "prompt or completion price")
     if report["few_cells"]:
         return "few cells", "table row with fewer than three cells (model, prompt, completion)"
-    if report["outcome"] == "no match" and _looks_priced(report["text"]):
+    if report["outcome"] == "no match" and looks_priced(report["text"]):
         if report["text"].lstrip()[:2] in ("- ", "* ", "+ "):
             return "no model name", "list item: a price line must begin with the model name"
         return "no model name", "free text that does not begin with '<model>:' or '<model> -'"
@@ -81,52 +76,3 @@ def stored_nothing(lines: list[dict]) -> list[dict]:
             out.append({"line": report["line"], "kind": report["kind"], "text": report["text"],
                         "reason": why[0], "explanation": why[1]})
     return out
-
-
-def _origin(entry: dict) -> str:
-    text = f"line {entry['line']}, {entry['kind']}"
-    if entry["overrides"]:
-        earlier = ", ".join(str(n) for n in entry["overrides"])
-        text += f" (overrides line{'s' if len(entry['overrides']) > 1 else ''} {earlier})"
-    return text
-
-
-def render(source: str, pricing: dict, lines: list[dict], explain: bool) -> list[str]:
-    rows = entries(pricing, lines)
-    count = len(rows)
-    out = [f"{shown(source)}: {count} model{'' if count == 1 else 's'}, "
-           "prices in $ per 1M tokens"]
-    if rows:
-        header = ["model", "prompt", "completion"] + (["from"] if explain else [])
-        cells = [[shown_name(e["name"]), dollars(e["prompt_per_1M"]),
-                  dollars(e["completion_per_1M"])] + ([_origin(e)] if explain else [])
-                 for e in rows]
-        out += [""] + table(header, cells, right=[False, True, True, False])
-    if explain:
-        nothing = stored_nothing(lines)
-        out += ["", "Lines that stored nothing:"] if nothing else [
-            "", "No line that looks like a price stored nothing."]
-        for item in nothing:
-            out.append(f"  line {item['line']}: {item['explanation']}")
-            out.append(f"    {shown(item['text'].strip())}")
-    return out
-
-
-def as_json(source: str, pricing: dict, lines: list[dict], explain: bool) -> dict[str, Any]:
-    models = {}
-    for e in entries(pricing, lines):
-        record = {"prompt_per_1M": e["prompt_per_1M"], "completion_per_1M": e["completion_per_1M"]}
-        if explain:
-            record.update(line=e["line"], kind=e["kind"], overrides=e["overrides"])
-        models[e["name"]] = record
-    out: dict[str, Any] = {"source": source, "models": models}
-    if explain:
-        out["stored_nothing"] = stored_nothing(lines)
-    return out
-
-
-def run(source: str, explain: bool, as_json_output: bool) -> list[str]:
-    pricing, lines = read(source)
-    if as_json_output:
-        return [strict_json(as_json(source, pricing, lines, explain))]
-    return render(source, pricing, lines, explain)

@@ -1,12 +1,9 @@
-"""``python -m quelm bill``: what a whole run of calls cost, per model and
-token class, from the responses it left behind (JSON Lines, one response
-per line).
+"""Reading a run's responses (JSON Lines, one response per line) into
+running totals per model and conditions.
 
 Each line is read as `quelm.cost` reads a response (`_usage`, the makers'
-shapes) and priced by the same rules (`_cost`): the entry `_lookup` finds,
-the prices of the conditions the call ran under (its service tier, region,
-long context, time of day).  Calls of one model under the same conditions
-are added up before they are priced, which is the same sum.
+shapes); its entry is the one `_lookup` finds, its conditions those the call
+ran under (its service tier, region, long context, time of day).
 
 Lines are streamed a read at a time: memory holds one read, one running
 total per model and conditions, and a few line numbers per skip reason,
@@ -205,10 +202,11 @@ def _lines(fh: BinaryIO, progress: Any, position: Any) -> Iterator[list[Optional
             # it belongs to no line, and would make the first one no JSON.
             chunk = chunk[len(codecs.BOM_UTF8):]
         first = False
-        lines: list[Optional[bytes]] = chunk.split(b"\n")
-        last = lines.pop()
-        if lines:
-            head = lines[0]
+        split = chunk.split(b"\n")
+        last = split.pop()
+        lines: list[Optional[bytes]] = split  # type: ignore[assignment]  # None: too long
+        if split:
+            head = split[0]
             if too_long or pending_size + len(head) > MAX_LINE:
                 lines[0] = None
             elif pending:
@@ -245,7 +243,7 @@ def _progress_bar(files: list[str]) -> Any:
     if total < LONG_INPUT:
         return None
     try:
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped]
     except ImportError:
         return None
     return tqdm(total=total, unit="B", unit_scale=True, unit_divisor=1024, leave=False,
@@ -268,7 +266,7 @@ def tally(files: list[str], prices: _pricelist.PriceList, model: Optional[str]) 
                 continue
             try:
                 with open(path, "rb") as raw:
-                    fh: BinaryIO = gzip.GzipFile(fileobj=raw) if path.endswith(".gz") else raw
+                    fh: Any = gzip.GzipFile(fileobj=raw) if path.endswith(".gz") else raw
                     result.feed(shown(path), _lines(fh, progress, raw.tell))
             except (OSError, EOFError, zlib.error) as exc:
                 raise CommandError(f"cannot read {shown(repr(path))}: {describe(exc)}") from None
@@ -276,148 +274,3 @@ def tally(files: list[str], prices: _pricelist.PriceList, model: Optional[str]) 
         if progress is not None:
             progress.close()
     return result
-
-
-# -- the bill ------------------------------------------------------------
-
-CLASSES = _usage.CLASSES
-_INPUT = [i for i in range(len(CLASSES)) if i in _usage.INPUT]
-_OUTPUT = [i for i in range(len(CLASSES)) if i not in _usage.INPUT]
-_ALWAYS = ("prompt", "completion")
-WARN_NAMES = 20  # model names shown in a warning
-
-
-def _row(model: str, entry: Optional[_pricelist.Entry]) -> dict:
-    return {"model": model, "calls": 0, "entry": _lookup.described(model, entry),
-            "tokens": [0] * len(CLASSES), "dollars": [0.0] * len(CLASSES), "total_cost": 0.0,
-            "priced_as": {}, "notes": {}}
-
-
-def bill(files: list[str], prices: _pricelist.PriceList, model: Optional[str]) -> dict:
-    """The facts of the bill, as --json prints them."""
-    seen = tally(files, prices, model)
-    rows: dict[str, dict] = {}
-    for name, cond, totals in seen.by_model():
-        entry = seen.entries[name]
-        row = rows.get(name)
-        if row is None:
-            row = rows[name] = _row(name, entry)
-        calls, counts = totals[0], totals[1:]
-        row["calls"] += calls
-        tier = "standard" if entry is None else None
-        for i, n in enumerate(counts):
-            row["tokens"][i] += n
-        if entry is not None:
-            priced = _cost.prices_for(prices, entry, cond)
-            tier = priced.tier
-            for i, n in enumerate(counts):
-                if not n:  # no tokens cost nothing, whatever the price
-                    continue
-                amount = _cost.dollars(priced.rates[i], n)
-                row["dollars"][i] += amount
-                row["total_cost"] += amount
-                if priced.notes[i] is not None:
-                    row["notes"][priced.notes[i]] = None
-            row["notes"].update(dict.fromkeys(priced.general))
-        row["priced_as"][tier] = row["priced_as"].get(tier, 0) + calls
-    out = [_facts(row) for row in rows.values()]
-    out.sort(key=lambda r: (-r["total_cost"], r["model"]))
-    total = {"calls": sum(r["calls"] for r in out),
-             "prompt_tokens": sum(r["prompt_tokens"] for r in out),
-             "completion_tokens": sum(r["completion_tokens"] for r in out),
-             "tokens": {c: sum(r["tokens"].get(c, 0) for r in out) for c in CLASSES},
-             "dollars": {c: _sum(r["dollars"].get(c, 0.0) for r in out) for c in CLASSES},
-             "total_cost": _sum(r["total_cost"] for r in out)}
-    return {
-        "pricing": prices.source,
-        "files": files,
-        "lines": seen.lines,
-        "models": out,
-        "total": total,
-        "unpriced": [r["model"] for r in out if r["entry"] is None],
-        "fallbacks": {r["model"]: r["notes"] for r in out if r["notes"]},
-        "skipped": {reason: {"lines": n, "first": list(where)}
-                    for reason, (n, where) in sorted(seen.skipped.items())},
-    }
-
-
-def _sum(amounts: Iterable[float]) -> float:
-    """Amounts added in order; an overflow is an infinite sum."""
-    total = 0.0
-    for amount in amounts:
-        total += amount
-    return total
-
-
-def _facts(row: dict) -> dict:
-    """A model's row as --json gives it: the classes with tokens (prompt
-    and completion always), by name."""
-    tokens, dollars = row["tokens"], row["dollars"]
-    kept = [i for i, c in enumerate(CLASSES) if tokens[i] or c in _ALWAYS]
-    return {
-        "model": row["model"], "calls": row["calls"], "entry": row["entry"],
-        "prompt_tokens": sum(tokens[i] for i in _INPUT),
-        "completion_tokens": sum(tokens[i] for i in _OUTPUT),
-        "tokens": {CLASSES[i]: tokens[i] for i in kept},
-        "dollars": {CLASSES[i]: dollars[i] for i in kept},
-        "total_cost": row["total_cost"],
-        "priced_as": row["priced_as"],
-        "notes": list(row["notes"]),
-    }
-
-
-# -- the command ---------------------------------------------------------
-
-def add_parser(commands: Any) -> None:
-    import quelm
-    from quelm._terminal import SOURCE_HELP, model_name
-
-    bill = commands.add_parser(
-        "bill", prog="python -m quelm bill", help="the cost of a whole run, per model",
-        description="Add up what the calls saved in JSON Lines files cost, per model and token "
-        "class. A line may be an OpenAI chat completion or Responses API object, an OpenAI "
-        "Batch API output line, an Anthropic message or Message Batches result, a Gemini "
-        "generateContent response (Python SDK dump or REST camelCase) or batch output line, "
-        "or a plain {\"model\": ..., \"usage\": {...}} record. Each call is priced by its "
-        "classes (cached, written, audio, reasoning tokens), its service tier, long context "
-        "and time, as quelm.cost prices it. Lines that cannot be billed are counted by "
-        "reason. Files ending in .gz are decompressed; '-' reads standard input.",
-        epilog="Lines skipped: " + "; ".join(f"'{r}': {why}" for r, why in REASONS.items())
-        + ". Blank lines are passed over.")
-    bill.add_argument("files", nargs="+", metavar="FILE", help="JSON Lines file, .gz, or -")
-    bill.add_argument("--pricing", metavar="SOURCE", default=quelm.BUNDLED_PRICING,
-                      help=SOURCE_HELP)
-    bill.add_argument("--model", metavar="NAME", type=model_name,
-                      help="bill every line as this model, whatever the line names")
-    output = bill.add_mutually_exclusive_group()
-    output.add_argument("--json", action="store_true", help="print JSON")
-    output.add_argument("--csv", action="store_true", help="print CSV")
-    bill.add_argument("--strict", action="store_true",
-                      help="exit with 1 when a model matched no entry of the price list")
-
-
-def run(args: Any) -> Any:
-    """The bill's lines; exit status 1 when no line could be billed, or
-    under --strict when a model matched no entry; the warnings for standard
-    error (printed after the bill)."""
-    from quelm import _bill_output as output
-    from quelm._terminal import PROG, Report, price_list, strict_json
-
-    result = bill(args.files, price_list(args.pricing), args.model)
-    if args.json:
-        text = [strict_json(result)]
-    elif args.csv:
-        text = [output.as_csv(result)]
-    else:
-        text = output.render(result)
-    notes, status = [], 0
-    if result["fallbacks"]:
-        notes.append(f"{PROG} bill: warning: " + output.fallback_text(result["fallbacks"]))
-    if result["unpriced"]:
-        level = "error" if args.strict else "warning"
-        notes.append(f"{PROG} bill: {level}: " + output.unpriced_text(result["unpriced"]))
-        status = 1 if args.strict else 0
-    if not result["total"]["calls"]:
-        notes.append(f"{PROG} bill: error: no line of the input could be billed")
-        status = 1
-    return Report(text, status, notes)

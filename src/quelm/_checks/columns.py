@@ -9,24 +9,9 @@ columns (`_columns`), as `quelm.cost` reads them.
 
 from __future__ import annotations
 
-from typing import Optional
-
 from quelm import _columns
+from quelm._checks.finding import ERROR, WARNING, entry, finding
 from quelm._terminal import dollars, shown
-
-ERROR, WARNING = "error", "warning"
-
-
-def _finding(line: int, severity: str, kind: str, entry: Optional[dict], problem: str,
-             fix: str) -> dict:
-    return {"line": line, "severity": severity, "kind": kind, "entry": entry, "problem": problem,
-            "fix": fix, "lines": []}
-
-
-def _entry(report: dict) -> dict:
-    return {"name": report["name"], "prompt_per_1M": report["prompt_per_1M"],
-            "completion_per_1M": report["completion_per_1M"]}
-
 
 # Prices of one row that must not be out of order: (cheaper, dearer, why).
 ORDER = [
@@ -45,7 +30,7 @@ def header_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
     out = []
     for i, (col, cell) in enumerate(zip(columns, report["cells"][3:]), start=4):
         if col.kind == "unknown":
-            out.append(_finding(
+            out.append(finding(
                 report["line"], WARNING, "unknown column", None,
                 f"column {i} {shown(repr(cell['text']))} is not read: {col.why}",
                 "name it as the README's price list format says (e.g. 'Cached prompt ($/1M "
@@ -56,7 +41,7 @@ def header_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
 def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
     """The findings about one stored table row's later cells."""
     out = []
-    entry = _entry(report)
+    stored = entry(report)
     line = report["line"]
     read: dict[tuple[str, str], float] = {("base", "prompt"): report["prompt_per_1M"]}
     long_above = long_prices = None
@@ -67,7 +52,7 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
             continue
         if col.kind in ("price", "long price"):
             if value is None:
-                out.append(_finding(line, ERROR, "not a price", entry,
+                out.append(finding(line, ERROR, "not a price", stored,
                                     f"the {col.kind} cell {shown(repr(text))} holds no number, "
                                     "so that class is priced by a fallback",
                                     "write a price such as '$0.30', or leave the cell empty"))
@@ -77,7 +62,7 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
         elif col.kind == "long above":
             long_above = _columns.token_count(text, cell["number"], value)
             if long_above is None:
-                out.append(_finding(line, ERROR, "not a token count", entry,
+                out.append(finding(line, ERROR, "not a token count", stored,
                                     f"the long-context threshold {shown(repr(text))} is no count "
                                     "of tokens: the long-context prices are not used",
                                     "write the prompt size above which they apply, e.g. "
@@ -86,31 +71,31 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
             share = _columns.percentage(text, value)
             shares = shares or col.key == "off-peak"
             if share is None:
-                out.append(_finding(line, ERROR, "not a percentage", entry,
+                out.append(finding(line, ERROR, "not a percentage", stored,
                                     f"the {col.key} cell {shown(repr(text))} is no percentage: "
                                     f"{col.key} calls are priced at the standard price",
                                     "write a percentage such as '50%'"))
         elif col.kind == "peak hours":
             peak = _columns.peak_hours(text)
             if peak is None:
-                out.append(_finding(line, ERROR, "not hours", entry,
+                out.append(finding(line, ERROR, "not hours", stored,
                                     f"the peak hours {shown(repr(text))} are not read: the "
                                     "off-peak price is never used",
                                     "write them as 'HH:MM-HH:MM' in UTC, comma-separated, "
                                     "optionally after days: 'Mon-Fri 01:00-04:00'"))
     if long_prices and long_above is None and not any(f["kind"] == "not a token count" for f in out):
-        out.append(_finding(line, ERROR, "no threshold", entry,
+        out.append(finding(line, ERROR, "no threshold", stored,
                             "the row has long-context prices but no 'Long context above' "
                             "threshold: they are never used",
                             "give the prompt size above which they apply"))
     if shares and peak is None and not any(f["kind"] == "not hours" for f in out):
-        out.append(_finding(line, ERROR, "no peak hours", entry,
+        out.append(finding(line, ERROR, "no peak hours", stored,
                             "the row has an off-peak price but no peak hours: it is never used",
                             "give the peak hours in a 'Peak hours (UTC)' column"))
     for low, high, why in ORDER:
         a, b = read.get(low), read.get(high)
         if a is not None and b is not None and a > b:
-            out.append(_finding(line, WARNING, "prices out of order", entry,
+            out.append(finding(line, WARNING, "prices out of order", stored,
                                 f"{_name(low)} {dollars(a)} is above {_name(high)} "
                                 f"{dollars(b)}: {why}",
                                 "check the two columns' order and units with the maker"))

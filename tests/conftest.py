@@ -7,6 +7,7 @@ import subprocess
 import sys
 import threading
 import tracemalloc
+import types
 
 import pytest
 from hypothesis import settings
@@ -130,6 +131,38 @@ def use_table(monkeypatch):
         return table
 
     return install
+
+
+# ---------------------------------------------------------------------------
+# The native module and its plain-Python rendition, side by side: a test of
+# worked examples takes `impl` and runs once on each.
+
+def _native():
+    from pricing_files import parse_native
+    from quelm import _shapes
+
+    return types.SimpleNamespace(
+        parse=parse_native, estimate_costs=gp.estimate_costs,
+        extract_openai_usage=gp._extract_openai_usage,
+        extract_gemini_usage=gp._extract_gemini_usage, read_response=_shapes.read)
+
+
+def _plain():
+    from plain import ref_estimate, ref_parser, ref_shapes, ref_usage
+
+    return types.SimpleNamespace(
+        parse=ref_parser.parse_text, estimate_costs=ref_estimate.estimate_costs,
+        extract_openai_usage=ref_usage._extract_openai_usage,
+        extract_gemini_usage=ref_usage._extract_gemini_usage, read_response=ref_shapes.read)
+
+
+@pytest.fixture(params=[_native, _plain], ids=["native", "plain"])
+def impl(request):
+    """The native module's functions, or their plain-Python renditions, under
+    the same names: parse (a document's text to its table), estimate_costs,
+    extract_openai_usage, extract_gemini_usage and read_response (a response
+    to its model, counts per class, tier, region and time)."""
+    return request.param()
 
 
 # ---- The real tokenizer, offline (tests/offline_tiktoken.py) ----------------

@@ -1,8 +1,9 @@
 """Price cell conversion, observed through table rows: the header row sets
 the column's default unit, the second cell is the price under test."""
+import functools
+
 import pytest
 
-from pricing_files import parse_native
 
 HEADERS = {
     None: "| Model | Prompt | Completion |",
@@ -11,10 +12,15 @@ HEADERS = {
 }
 
 
-def convert(cell, default_unit=None):
+@pytest.fixture
+def convert(impl):
+    return functools.partial(_convert, impl.parse)
+
+
+def _convert(parse, cell, default_unit=None):
     """The prompt price of a row whose prompt cell is `cell`; the completion
     cell "0" keeps the row stored when the prompt cell holds no number."""
-    table = parse_native(f"{HEADERS[default_unit]}\n| m | {cell} | 0 |\n")
+    table = parse(f"{HEADERS[default_unit]}\n| m | {cell} | 0 |\n")
     assert table["m"]["completion_per_1M"] == 0.0
     return table["m"]["prompt_per_1M"]
 
@@ -43,7 +49,7 @@ RESULTS = [
 
 @pytest.mark.parametrize("cell,none,per_k,per_m", RESULTS)
 @pytest.mark.parametrize("unit", [None, "1k", "1m"])
-def test_results_table(cell, none, per_k, per_m, unit):
+def test_results_table(convert, cell, none, per_k, per_m, unit):
     expected = {None: none, "1k": per_k, "1m": per_m}[unit]
     got = convert(cell, unit)
     assert repr(got) == repr(expected)
@@ -68,7 +74,7 @@ def test_results_table(cell, none, per_k, per_m, unit):
         ("0." + "0" * 400 + "1", 0.0),
     ],
 )
-def test_number_forms(cell, expected):
+def test_number_forms(convert, cell, expected):
     assert repr(convert(cell)) == repr(expected)
 
 
@@ -95,7 +101,7 @@ def test_number_forms(cell, expected):
         ("3/11K", False),
     ],
 )
-def test_per_thousand_marker(cell, per_thousand):
+def test_per_thousand_marker(convert, cell, per_thousand):
     assert convert(cell) == (3000.0 if per_thousand else 3.0)
 
 
@@ -110,7 +116,7 @@ def test_per_thousand_marker(cell, per_thousand):
         ("3/1Ktokens", 3000.0),
     ],
 )
-def test_markers_against_header(cell, expected):
+def test_markers_against_header(convert, cell, expected):
     assert convert(cell, "1k") == expected
 
 
@@ -124,6 +130,6 @@ def test_markers_against_header(cell, expected):
         ("Prompt 1K", "Output", (1000.0, 1.0)),  # one price word is enough
     ],
 )
-def test_header_units(prompt_header, completion_header, units):
-    table = parse_native(f"| Model | {prompt_header} | {completion_header} |\n| m | 1 | 1 |\n")
+def test_header_units(impl, prompt_header, completion_header, units):
+    table = impl.parse(f"| Model | {prompt_header} | {completion_header} |\n| m | 1 | 1 |\n")
     assert (table["m"]["prompt_per_1M"], table["m"]["completion_per_1M"]) == units

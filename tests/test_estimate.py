@@ -52,12 +52,12 @@ def debug_lines(caplog):
     (rates(2.5, 10.0), {}, {"total_cost": 0.0}),
     ({}, BOTH, {"total_cost": 0.0}),
 ])
-def test_costs(use_table, entry, usage, expected):
+def test_costs(use_table, impl, entry, usage, expected):
     use_table({"gpt-4o": entry})
-    first = gp.estimate_costs(NS(model="gpt-4o"), usage)
+    first = impl.estimate_costs(NS(model="gpt-4o"), usage)
     assert repr(first) == repr(expected)  # values to the last bit, keys in order
     first["total_cost"] = -1
-    assert gp.estimate_costs(NS(model="gpt-4o"), usage) == expected
+    assert impl.estimate_costs(NS(model="gpt-4o"), usage) == expected
 
 
 @examples(300)

@@ -44,8 +44,8 @@ WORKED = [
 
 
 @pytest.mark.parametrize("lines,expected", WORKED)
-def test_worked_examples(lines, expected):
-    assert as_exact(parse_native("\n".join(lines) + "\n")) == as_exact(expected)
+def test_worked_examples(impl, lines, expected):
+    assert as_exact(impl.parse("\n".join(lines) + "\n")) == as_exact(expected)
 
 
 @pytest.mark.parametrize(

@@ -23,12 +23,12 @@ def no_tokenizer(monkeypatch):
     monkeypatch.setitem(sys.modules, "tiktoken", None)
 
 
-def openai(resp, inp=IN, out=OUT):
-    return gp._extract_openai_usage(resp, inp, out, "gpt-4o")
+def openai(resp, inp=IN, out=OUT, via=gp._extract_openai_usage):
+    return via(resp, inp, out, "gpt-4o")
 
 
-def gemini(resp, inp=IN, out=OUT):
-    return gp._extract_gemini_usage(resp, inp, out)
+def gemini(resp, inp=IN, out=OUT, via=gp._extract_gemini_usage):
+    return via(resp, inp, out)
 
 
 # (extractor, holder name, prompt key, completion key)
@@ -48,10 +48,11 @@ SHAPES = {  # how a response carries {holder: {p: .., c: ..}}
 @pytest.mark.parametrize("counts, expected",
                          [((12, 3), (12, 3)), ((12, None), (12, 2)), ((None, 3), (3, 3)),
                           ((-4, 10**30), (-4, 10**30)), ((None, None), (3, 2))])
-def test_shapes_and_missing_counts(road, shape, counts, expected):
+def test_shapes_and_missing_counts(impl, road, shape, counts, expected):
     extract, holder, pkey, ckey = road
     usage = {k: v for k, v in zip((pkey, ckey), counts) if v is not None}
-    result = extract(SHAPES[shape](holder, usage))
+    via = getattr(impl, f"extract_{extract.__name__}_usage")
+    result = extract(SHAPES[shape](holder, usage), via=via)
     assert type(result) is dict
     assert list(result.items()) == list(zip(("prompt_tokens", "completion_tokens"), expected))
 

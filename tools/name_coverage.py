@@ -52,18 +52,15 @@ price (the off-peak one is a discount on it, as the list writes it).
 
 from __future__ import annotations
 
-import argparse
 import datetime
-import pathlib
 import re
 import sys
 from collections import Counter, defaultdict
 from decimal import Decimal
 from typing import Iterable, Iterator, NamedTuple, Optional
 
-SOURCE = "genai-prices"
-SOURCE_VERSION = "0.2.5"
-ROOT = pathlib.Path(__file__).resolve().parent.parent
+from update_price_list import ROOT, arguments, base, current, source_data
+
 TOLERANCE = 0.005
 
 # Providers of the data that are makers selling their own models, with the
@@ -105,27 +102,10 @@ class Price(NamedTuple):
     model: str  # the data's model id it comes from
 
 
-def base(price: object) -> Optional[Decimal]:
-    """The base-tier price of a plain or tiered price."""
-    return getattr(price, "base", price)
-
-
 def standard(model: object, day: datetime.date, types: object) -> Optional[tuple]:
-    """The model's standard (prompt, completion) prices in force on `day`:
-    of its dated prices the last whose start has come, or the price of its
-    daily time windows (the peak price) where it has them; None without
-    both prices."""
-    prices = model.prices
-    if isinstance(prices, list):
-        dated, peak = prices[0].prices, None
-        for conditional in prices:
-            constraint = conditional.constraint
-            if constraint is None or (isinstance(constraint, types.StartDateConstraint)
-                                      and constraint.start_date <= day):
-                dated = conditional.prices
-            elif isinstance(constraint, types.TimeOfDateConstraint):
-                peak = conditional.prices
-        prices = dated if peak is None else peak
+    """The model's standard (prompt, completion) prices in force on `day`,
+    as the list takes them; None without both prices."""
+    prices = current(model, day, types)
     prompt = base(getattr(prices, "input_mtok", None))
     completion = base(getattr(prices, "output_mtok", None))
     return None if prompt is None or completion is None else (prompt, completion)
@@ -356,25 +336,14 @@ def report(counts: dict, wrong: list, conflicts: list, missed: dict) -> None:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--date", type=datetime.date.fromisoformat,
-                        default=datetime.datetime.now(datetime.timezone.utc).date(),
-                        help="the day whose prices to take (default: today, UTC)")
+    parser = arguments(__doc__)
     parser.add_argument("--list", default=str(ROOT / "pricing_table.md"),
                         help="the price list to measure (default: the bundled one)")
     parser.add_argument("--missed", action="store_true", help="also list the names missed")
     parser.add_argument("--hosts", action="store_true",
                         help="also measure hosts' and routers' names (at their own prices)")
     args = parser.parse_args()
-    try:
-        from importlib.metadata import version
-
-        import genai_prices.types as types
-        from genai_prices.data import providers
-    except ImportError:
-        sys.exit(f"needs {SOURCE}=={SOURCE_VERSION}: pip install {SOURCE}=={SOURCE_VERSION}")
-    if version(SOURCE) != SOURCE_VERSION:
-        sys.exit(f"{SOURCE} {version(SOURCE)} is installed; this tool reads {SOURCE_VERSION}")
+    providers, types = source_data()
     try:
         from quelm import _lookup, _pricelist
     except ImportError:

@@ -968,13 +968,18 @@ def render(tables: list[tuple[str, list]], day: datetime.date) -> str:
     return "\n".join(out) + "\n"
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def arguments(doc: str) -> argparse.ArgumentParser:
+    """A tool's arguments, from the day whose prices to take."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
     parser.add_argument("--date", type=datetime.date.fromisoformat,
                         default=datetime.datetime.now(datetime.timezone.utc).date(),
                         help="the day whose prices to take (default: today, UTC)")
-    parser.add_argument("--output", type=pathlib.Path, default=OUT)
-    args = parser.parse_args()
+    return parser
+
+
+def source_data() -> tuple[list, object]:
+    """The pinned data's providers and types module; exits when another
+    version (or none) is installed."""
     try:
         from importlib.metadata import version
 
@@ -983,7 +988,15 @@ def main() -> int:
     except ImportError:
         sys.exit(f"needs {SOURCE}=={SOURCE_VERSION}: pip install {SOURCE}=={SOURCE_VERSION}")
     if version(SOURCE) != SOURCE_VERSION:
-        sys.exit(f"{SOURCE} {version(SOURCE)} is installed; this script reads {SOURCE_VERSION}")
+        sys.exit(f"{SOURCE} {version(SOURCE)} is installed; this tool reads {SOURCE_VERSION}")
+    return providers, types
+
+
+def main() -> int:
+    parser = arguments(__doc__)
+    parser.add_argument("--output", type=pathlib.Path, default=OUT)
+    args = parser.parse_args()
+    providers, types = source_data()
     warnings: list[str] = []
     tables = collect(providers, args.date, types, warnings)
     check_order(tables)

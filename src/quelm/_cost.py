@@ -271,7 +271,7 @@ def cost(response: Any, *, model: Optional[str] = None,
     if prices is None:
         entry = _lookup.find(prices_list, name)
         if entry is None:
-            raise UnknownModel(name, _lookup.closest(prices_list, name), prices_list.source)
+            raise UnknownModel(name, _lookup.closest(prices_list.entries, name), prices_list.source)
         usage = _new(_usage.Usage, got)
         prices = prices_for(prices_list, entry, conditions(entry, usage))
         if entry.plain and got[2] is None and got[3] is None and \

@@ -29,7 +29,7 @@ from __future__ import annotations
 
 import difflib
 import re
-from typing import Optional
+from typing import Iterable, Optional
 
 from quelm._pricelist import Entry, PriceList
 
@@ -123,9 +123,9 @@ def find(prices: PriceList, model: str) -> Optional[Entry]:
     return entry
 
 
-def closest(prices: PriceList, model: str) -> list[str]:
-    """Up to five names of the list closest to `model`."""
-    return difflib.get_close_matches(canonical(model), list(prices.entries), n=5, cutoff=0.5)
+def closest(names: Iterable[str], model: str) -> list[str]:
+    """Up to five of `names` closest to `model`, for a message."""
+    return difflib.get_close_matches(canonical(model), list(names), n=5, cutoff=0.5)
 
 
 def form_found(prices: PriceList, model: str) -> str:

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import difflib
 import json
 import logging
 import math
@@ -122,7 +121,7 @@ def no_match(model: str, names: list[str], source: str,
         return CommandError(text + "; the price list holds no prices")
     from quelm import _lookup
 
-    close = difflib.get_close_matches(_lookup.canonical(model), names, n=5, cutoff=0.5)
+    close = _lookup.closest(names, model)
     if close:
         return CommandError(text + "; closest names: " + ", ".join(shown(repr(n)) for n in close))
     # A command to paste: the source quoted for the shell, then made safe to print.

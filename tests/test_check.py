@@ -129,6 +129,7 @@ WIDE = "| Model | Prompt ($/1M) | Completion ($/1M) | {} |\n|---|---|---|---|\n|
     ("Long context above (tokens)", "lots", (3, "error", "not a token count")),
     ("Long prompt ($/1M)", "$4", (3, "error", "no threshold")),
     ("Flex (% of standard)", "half", (3, "error", "not a percentage")),
+    ("Batch discount", "150%", (3, "error", "not a percentage")),
     ("Off-peak (% of standard)", "50%", (3, "error", "no peak hours")),
     ("Peak hours (UTC)", "9 to 5", (3, "error", "not hours")),
 ])

@@ -545,3 +545,53 @@ def test_cost_is_immutable_and_its_repr_readable(prices):
     assert "$0.0085" in text and "gpt-test" in text
     assert "prompt: 2,000 at $2/1M = $0.004" in text
     assert "cached: 1,000 at $0.5/1M" in text and "completion: 500 at $8/1M" in text
+
+
+WRITERS = (
+    "| Model | Prompt ($/1M) | Completion ($/1M) | Cache write ($/1M) | Audio prompt ($/1M) "
+    "| Long context above (tokens) | Long prompt ($/1M) | Long completion ($/1M) "
+    "| Long cached prompt ($/1M) | Batch discount | Off-peak (% off) | Peak hours (UTC) |\n"
+    "|---|---|---|---|---|---|---|---|---|---|---|---|\n"
+    "| m-long | $1 | $2 | $1.25 | $4 | 1,000 | $2 | $4 | $0.40 | | | |\n"
+    "| m-shares | $1 | $2 | | | | | | | | 75% | Mon-Fri 01:00-04:00 |\n"
+    "| m-batch | $1 | $2 | | | | | | | 150% | | |\n"
+    "| m-no-hours | $1 | $2 | | | | | | | | 50% | |\n")
+SAT_0200 = 1765591200  # Saturday 2025-12-13, 02:00 UTC
+
+
+# Lists as people write them: the class's own long price before any
+# fallback, every note kept, and no share that is no price.
+@pytest.mark.parametrize("response, total, notes", [
+    pytest.param({"model": "m-long", "usage": {"prompt_tokens": 10_000, "completion_tokens": 100,
+                  "prompt_tokens_details": {"cached_tokens": 2_000, "audio_tokens": 1_000}}},
+                 # 7,000 at $2 + 2,000 at $0.40 + 1,000 audio at $4 + 100 at $4
+                 0.014 + 0.0008 + 0.004 + 0.0004,
+                 ["audio prompt: no long-context price in the list, priced at the "
+                  "standard-context price"], id="long: own long cached price, audio noted"),
+    pytest.param({"model": "m-long", "usage": {"input_tokens": 2_000, "output_tokens": 10,
+                  "cache_creation_input_tokens": 1_000, "cache_creation": {
+                      "ephemeral_5m_input_tokens": 0, "ephemeral_1h_input_tokens": 1_000}}},
+                 # 2,000 at $2 + 1,000 at the 5-minute write's $1.25 + 10 at $4
+                 0.004 + 0.00125 + 0.00004,
+                 ["long-lived cache write: no price in the list, priced as cache write; no "
+                  "long-context price in the list, priced at the standard-context price"],
+                 id="long: both notes of a fallback"),
+    pytest.param({"model": "m-batch", "service_tier": "batch",
+                  "usage": {"prompt_tokens": 1_000, "completion_tokens": 0}},
+                 0.001, ["batch share '150%' is no percentage from 0% to 100%",
+                         "no batch price in the list: priced at the standard price"],
+                 id="a discount above 100% is no price"),
+    pytest.param({"model": "m-shares", "created": SAT_0200,
+                  "usage": {"prompt_tokens": 1_000, "completion_tokens": 0}},
+                 0.00025, [], id="75% off off-peak"),
+    pytest.param({"model": "m-no-hours", "created": SAT_0200,
+                  "usage": {"prompt_tokens": 1_000, "completion_tokens": 0}},
+                 0.001, ["an off-peak share without peak hours: not used"],
+                 id="off-peak without hours"),
+])
+def test_what_list_writers_get_wrong_is_said(tmp_path, response, total, notes):
+    path = tmp_path / "prices.md"
+    path.write_text(WRITERS, encoding="utf8")
+    got = quelm.cost(response, pricing=quelm.read_prices(str(path)))
+    assert got.total == pytest.approx(total, rel=1e-12)
+    assert list(got.notes) == notes

@@ -72,6 +72,17 @@ def test_lookup(prices, name, entry):
     assert _lookup.find(prices, name) is found  # the second time, from memory
 
 
+@pytest.mark.parametrize("name, form", [
+    ("openai/gpt-4o-2024-05-13", "gpt-4o-2024-05-13"),  # as listed, after the routing path
+    ("gpt-4o-2024-11-20", "gpt-4o"),
+    ("claude-sonnet-4-5@20250929", "claude-sonnet-4-5"),
+])
+def test_the_form_that_found_the_entry(tmp_path, name, form):
+    path = tmp_path / "prices.md"
+    path.write_text(LIST, encoding="utf8")
+    assert _lookup.form_found(_pricelist.read(str(path)), name) == form
+
+
 def test_readme_table_is_the_rules():
     readme = (pathlib.Path(__file__).resolve().parent.parent / "README.md").read_text("utf8")
     section = readme.split("### How a name finds its entry\n", 1)[1].split("\n#", 1)[0]

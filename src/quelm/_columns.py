@@ -45,6 +45,9 @@ LONG = ("prompt", "completion", "cached", "cache_write", "cache_write_long")
 TIERS = ("batch", "flex", "priority", "fast", "ultrafast")
 
 _WORDS = re.compile(r"[a-z]+|\d+\s*h\b|%")
+_OFF_PEAK = re.compile(r"off[-\s]?peak")
+# The audio classes, by the text class a header names beside "audio".
+_AUDIO = {"cached": "audio_cached", "prompt": "audio_prompt", "completion": "audio_completion"}
 
 
 class Column(NamedTuple):
@@ -68,37 +71,36 @@ def _class_of(words: set[str], text: str) -> Optional[str]:
     long_lived = bool(re.search(r"\b(?:1|12)\s*h\b|\b(?:1|12)[-\s]hours?\b|one-hour|\b60\s*m\b|"
                                 r"long[-\s]lived|extended", text))
     cached = bool(words & {"cached", "cache", "read", "reads", "hit"}) and not writes
-    if "audio" in words:
-        if cached:
-            return "audio_cached"
-        if words & {"prompt", "input"}:
-            return "audio_prompt"
-        if words & {"completion", "output"}:
-            return "audio_completion"
-        return None
     if writes:
-        return "cache_write_long" if long_lived else "cache_write"
-    if cached:
-        return "cached"
-    if words & {"prompt", "input"}:
-        return "prompt"
-    if words & {"completion", "output"}:
-        return "completion"
-    return None
+        key = "cache_write_long" if long_lived else "cache_write"
+    elif cached:
+        key = "cached"
+    elif words & {"prompt", "input"}:
+        key = "prompt"
+    elif words & {"completion", "output"}:
+        key = "completion"
+    else:
+        return None
+    if "audio" in words:
+        return _AUDIO.get(key)
+    return key
 
 
 def column(header: str) -> Column:
     """The column that a header cell after the third names."""
     text = header.lower()
     words = set(_WORDS.findall(text))
-    off_peak = bool(re.search(r"off[-\s]?peak", text))
+    # "Off-peak" names the hours; its "off" says nothing of a discount.
+    off_peak = bool(_OFF_PEAK.search(text))
+    if off_peak:
+        words = set(_WORDS.findall(_OFF_PEAK.sub(" ", text))) | {"peak"}
     if "peak" in words and not off_peak and words & {"hours", "hour", "time", "times"}:
         return Column("peak hours")
     tier = "off-peak" if off_peak else next((t for t in TIERS if t in words), None)
     if tier is None and "us" in words and words & {"inference", "only", "region", "residency"}:
         tier = "us"
     if tier is not None:
-        discount = bool(words & {"discount", "off", "saving", "savings"} - ({"off"} if off_peak else set()))
+        discount = bool(words & {"discount", "off", "saving", "savings"})
         if discount or "%" in words or "share" in words or "standard" in words:
             return Column("share", tier, discount)
         return Column("unknown", why=f"a {tier} column holds a percentage: say '% of standard' "
@@ -145,6 +147,16 @@ def percentage(text: str, value: Optional[float]) -> Optional[float]:
     if not re.fullmatch(r"\s*\d[\d,]*(?:\.\d+)?\s*%?\s*", text):
         return None
     return value / 100.0
+
+
+def share(col: Column, text: str, value: Optional[float]) -> Optional[float]:
+    """The share of the standard price that a share column's cell gives:
+    its percentage, or for a discount column what the discount leaves
+    (a discount above 100% leaves nothing that is a price: None)."""
+    found = percentage(text, value)
+    if found is None or not col.discount:
+        return found
+    return 1.0 - found if found <= 1.0 else None
 
 
 _DAYS = ("mon", "tue", "wed", "thu", "fri", "sat", "sun")

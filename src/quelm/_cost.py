@@ -23,10 +23,10 @@ from __future__ import annotations
 from typing import Any, NamedTuple, Optional
 
 from quelm import _lookup, _pricelist, _shapes, _usage
+from quelm._columns import in_windows
+from quelm._usage import CLASSES
 
 _read = _shapes.read
-from quelm._columns import LONG, in_windows
-from quelm._usage import CLASSES
 
 # The class whose price a class takes when the list has none of its own.
 FALLBACK = {"cached": "prompt", "cache_write": "prompt", "cache_write_long": "cache_write",
@@ -180,23 +180,28 @@ def rates(entry: _pricelist.Entry, cond: Conditions) -> Prices:
     out: list[Optional[float]] = []
     own = entry.rates
     for name in CLASSES:
-        note = None
-        via = BILLED_AS.get(name, name)
+        billed = BILLED_AS.get(name, name)
+        if cond.long and billed in entry.long:  # the class's own long-context price
+            out.append(entry.long[billed])
+            notes.append(None)
+            continue
+        via = billed
         while own.get(via) is None and via in FALLBACK:
             via = FALLBACK[via]
         rate = own.get(via)
+        said = []
         if rate is None:
-            note = f"{NAMES[name]}: no price in the list, not priced"
-        elif via != BILLED_AS.get(name, name):
-            note = f"{NAMES[name]}: no price in the list, priced as {NAMES[via]}"
-        if cond.long and rate is not None and via in LONG:
+            said.append("no price in the list, not priced")
+        elif via != billed:
+            said.append(f"no price in the list, priced as {NAMES[via]}")
+        if cond.long and rate is not None:
             if via in entry.long:
                 rate = entry.long[via]
             else:
-                note = (f"{NAMES[name]}: no long-context price in the list, priced at the "
-                        "standard-context price")
+                said.append("no long-context price in the list, priced at the standard-context "
+                            "price")
         out.append(rate)
-        notes.append(note)
+        notes.append(f"{NAMES[name]}: " + "; ".join(said) if said else None)
     share = 1.0
     tier = cond.tier or "standard"
     for key, what in ((cond.tier, f"no {cond.tier} price"), (cond.region, "no US-inference price")):

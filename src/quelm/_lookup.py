@@ -97,6 +97,20 @@ def _index(prices: PriceList) -> dict[str, Optional[Entry]]:
     return index
 
 
+def _as_listed(model: str) -> tuple[str, ...]:
+    """The names `model` is looked up by as listed: itself, lower-cased
+    (as the parser stores names), then after its routing path."""
+    name = model.lower()
+    return (name, name.rsplit("/", 1)[-1]) if "/" in name else (name,)
+
+
+def _index_of(prices: PriceList) -> dict[str, Optional[Entry]]:
+    index = prices.index
+    if index is None:
+        index = prices.index = _index(prices)
+    return index
+
+
 def find(prices: PriceList, model: str) -> Optional[Entry]:
     """The entry that prices `model`, or None."""
     found = prices.found
@@ -104,14 +118,13 @@ def find(prices: PriceList, model: str) -> Optional[Entry]:
         return found[model]
     except KeyError:
         pass
-    name = model.lower()
-    entry = prices.entries.get(name)
-    if entry is None and "/" in name:  # after a routing path, as listed
-        entry = prices.entries.get(name.rsplit("/", 1)[-1])
-    if entry is None:
-        index = prices.index
-        if index is None:
-            index = prices.index = _index(prices)
+    entry = None
+    for name in _as_listed(model):
+        entry = prices.entries.get(name)
+        if entry is not None:
+            break
+    else:
+        index = _index_of(prices)
         form = canonical(model)
         entry = index.get(form)
         if entry is None and form not in index:
@@ -129,17 +142,21 @@ def closest(names: Iterable[str], model: str) -> list[str]:
 
 
 def form_found(prices: PriceList, model: str) -> str:
-    """The form of `model` that found its entry: the canonical form, or that
-    form without its date."""
+    """The form of `model` that `find` found its entry by: a name as
+    listed, the canonical form, or that form without its date."""
+    for name in _as_listed(model):
+        if name in prices.entries:
+            return name
     form = canonical(model)
-    if (prices.index or {}).get(form) is None:
+    if _index_of(prices).get(form) is None:
         return undated(form) or form
     return form
 
 
 def described(model: str, entry: Optional[Entry]) -> Optional[dict]:
     """The entry that prices `model` as the commands report it: its name and
-    how it was found ("exact" or "canonical"); None for none."""
+    how it was found ("exact": the name itself, or "canonical"); None for
+    none."""
     if entry is None:
         return None
     return {"name": entry.name, "match": "exact" if entry.name == model.lower() else "canonical"}

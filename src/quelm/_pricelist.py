@@ -117,17 +117,24 @@ def _extras(columns: list[_columns.Column], cells: Sequence[Mapping[str, Any]]) 
             else:
                 out["long_above"] = count
         elif col.kind == "share":
-            share = _columns.percentage(text, value)
+            share = _columns.share(col, text, value)
             if share is None:
-                problems.append(f"{col.key} share {text!r} is no percentage")
+                problems.append(f"{col.key} share {text!r} is no percentage"
+                                + (" from 0% to 100%" if col.discount else ""))
             else:
-                shares[col.key] = 1.0 - share if col.discount else share
+                shares[col.key] = share
         elif col.kind == "peak hours":
             windows = _columns.peak_hours(text)
             if windows is None:
                 problems.append(f"peak hours {text!r} are not written as 'HH:MM-HH:MM'")
             else:
                 out["peak_hours"] = windows
+    # Prices that apply only with a cell that is missing are never used.
+    given = {col.kind for col, cell in zip(columns, cells) if cell["text"]}
+    if long and "long above" not in given:
+        problems.append("long-context prices without a 'Long context above' threshold: not used")
+    if "off-peak" in shares and "peak hours" not in given:
+        problems.append("an off-peak share without peak hours: not used")
     if problems:
         out["problems"] = tuple(problems)
     return out

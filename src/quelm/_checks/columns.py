@@ -68,12 +68,13 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
                                     "write the prompt size above which they apply, e.g. "
                                     "'200,000' or '200K'"))
         elif col.kind == "share":
-            share = _columns.percentage(text, value)
+            share = _columns.share(col, text, value)
             shares = shares or col.key == "off-peak"
             if share is None:
                 out.append(finding(line, ERROR, "not a percentage", stored,
-                                    f"the {col.key} cell {shown(repr(text))} is no percentage: "
-                                    f"{col.key} calls are priced at the standard price",
+                                    f"the {col.key} cell {shown(repr(text))} is no percentage"
+                                    + (" from 0% to 100%" if col.discount else "")
+                                    + f": {col.key} calls are priced at the standard price",
                                     "write a percentage such as '50%'"))
         elif col.kind == "peak hours":
             peak = _columns.peak_hours(text)

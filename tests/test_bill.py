@@ -350,3 +350,16 @@ def test_closed_input_and_full_output_are_one_error_line(tmp_path):
     assert out.returncode == 1
     assert out.stderr.splitlines() == [
         "python -m quelm bill: error: cannot write the output: [Errno 28] No space left on device"]
+
+
+def test_counts_beyond_64_bits_are_billed_not_fatal(tmp_path, capsys):
+    # The prompt is 2**63 uncached plus 2**63 tool-use tokens: 2**64, which
+    # no machine word holds; the line after it must be billed too.
+    huge = {"modelVersion": "gemini-2.5-pro", "usageMetadata": {
+        "promptTokenCount": 2**63, "toolUsePromptTokenCount": 2**63, "candidatesTokenCount": 1}}
+    path = tmp_path / "run.jsonl"
+    path.write_text((json.dumps(huge) + "\n") * 3)
+    code, out, _ = bill(path, "--json", capsys=capsys)
+    row = json.loads(out)["models"][0]
+    assert code == 0 and row["calls"] == 3 and row["prompt_tokens"] == 3 * 2**64
+    assert row["priced_as"] == {"standard, long context": 3}

@@ -2,7 +2,9 @@
 against its plain-Python rendition (tests/plain/ref_shapes.py)."""
 import datetime
 import enum
+import gc
 import types
+import weakref
 from typing import Any
 
 import pytest
@@ -315,3 +317,15 @@ def test_counts_up_to_2_63_and_sums_beyond_64_bits_are_exact(response, expected)
     assert all(type(n) is int for n in got[1])
     assert _shapes.read({"usage": {"prompt_tokens": HUGE + 1, "completion_tokens": 0}}) == \
         "bad usage"
+
+
+def test_the_types_read_are_not_kept_alive_for_ever():
+    # Programs make response types on the fly (pydantic's create_model).
+    made = type("Made", (), {"model": "m", "usage": None})
+    kept = weakref.ref(made)
+    assert _shapes.read(made()) == "no usage"
+    del made
+    for i in range(1000):
+        _shapes.read(type(f"Made{i}", (), {"model": "m", "usage": None})())
+    gc.collect()
+    assert kept() is None

@@ -7,6 +7,7 @@
 // compares names on its own, so an explanation cannot disagree with what the
 // module stores or picks.
 #include "../core/cost/cost.hpp"
+#include "../core/interpreter.hpp"
 #include "../core/pricing/parser.hpp"
 #include "../core/pricing/source.hpp"
 
@@ -218,18 +219,9 @@ PyMethodDef methods[] = {
 
 // The core's interned names are process-wide, like those of
 // quelm.genai_pricing, which loads into one interpreter only: so does this.
-int64_t interpreter_id = -1;
-
 int execute(PyObject*) {
     const Ref done = Ref::steal_maybe(boundary([] {
-        const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-        if (id < 0) throw PyError{};
-        if (interpreter_id == -1) interpreter_id = id;
-        if (interpreter_id != id) {
-            PyErr_SetString(PyExc_ImportError,
-                            "quelm._explain can only be loaded into one interpreter per process");
-            throw PyError{};
-        }
+        claim_interpreter("quelm._explain");
         names::init();
         return Ref::none();
     }));

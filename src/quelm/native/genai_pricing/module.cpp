@@ -2,6 +2,7 @@
 // fills the namespace.
 #include "../core/cost/cost.hpp"
 #include "../core/function.hpp"
+#include "../core/interpreter.hpp"
 #include "../core/pricing/source.hpp"
 #include "../core/usage/usage.hpp"
 
@@ -63,7 +64,6 @@ const FunctionSpec kExercise = spec("exercise_estimate_costs", kModelParam, null
 // interpreter may already be gone).
 Ref& the_module = *new Ref();
 bool executed = false;
-int64_t interpreter_id = -1;
 
 void set(Borrowed ns, const char* name, Borrowed value) {
     check(PyDict_SetItemString(ns.get(), name, value.get()));
@@ -118,15 +118,7 @@ void execute(Borrowed module) {
 
 PyObject* module_create(PyObject* spec, PyModuleDef*) {
     return boundary([&]() -> Ref {
-        const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-        if (id < 0) throw PyError{};
-        if (interpreter_id == -1) {
-            interpreter_id = id;
-        } else if (interpreter_id != id) {
-            PyErr_Format(PyExc_ImportError, "%s can only be loaded into one interpreter per process",
-                         kModuleName);
-            throw PyError{};
-        }
+        claim_interpreter(kModuleName);
         if (the_module) return the_module;
         names::init();
         Ref name = getattr(spec, names::name);

@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "../core/interpreter.hpp"
+
 namespace quelm::shapes {
 
 const Names* N = nullptr;
@@ -47,8 +49,11 @@ std::string camel_of(const char* snake_name) {
 
 void init_names() {
     if (N) return;
-#define QUELM_MAKE(name, text) names_table.name = interned(text);
+#define QUELM_MAKE(name) names_table.name = interned(#name);
     QUELM_SHAPE_NAMES(QUELM_MAKE)
+#undef QUELM_MAKE
+#define QUELM_MAKE(name, text) names_table.name = interned(text);
+    QUELM_SHAPE_TEXTS(QUELM_MAKE)
 #undef QUELM_MAKE
 #define QUELM_MAKE(name)                \
     snake.name = interned(#name);       \
@@ -62,6 +67,7 @@ void init_names() {
     names_table.utc = getattr(getattr(datetime_module, Ref::steal(PyUnicode_FromString("timezone"))),
                               Ref::steal(PyUnicode_FromString("utc")));
     names_table.pydantic_types = Ref::steal(PyDict_New());
+    names_table.one = Ref::steal(PyLong_FromLong(1));
     N = &names_table;
 }
 
@@ -112,14 +118,20 @@ PyObject* add(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             throw PyError{};
         }
         PyObject* totals = args[0];
-        static PyObject* const one = PyLong_FromLong(1);
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(totals); ++i) {
-            PyObject* more = i ? PyTuple_GET_ITEM(args[1], i - 1) : one;
+            PyObject* more = i ? PyTuple_GET_ITEM(args[1], i - 1) : N->one.get();
             Ref sum = Ref::steal(PyNumber_Add(PyList_GET_ITEM(totals, i), more));
             check(PyList_SetItem(totals, i, sum.release()));
         }
         return Ref::none();
     });
+}
+
+// False, after clearing an OverflowError (any other error propagates).
+bool overflowed() {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PyError{};
+    PyErr_Clear();
+    return false;
 }
 
 // The fast road of tally() for one line read as `got`: true when the line's
@@ -136,14 +148,16 @@ bool fast(const Ref& got, PyObject* override, PyObject* thresholds, PyObject* gr
     PyObject* counts = PyTuple_GET_ITEM(got.get(), 1);
     bool long_context = false;
     if (threshold != Py_None) {
+        // A count or threshold beyond 64 bits (a sum of reported counts may
+        // be): the other road compares them as Python ints.
         Count size = 0;
         for (int i = kPrompt; i <= kAudioCached; ++i) {
             const unsigned long long n = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(counts, i));
-            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyError{};
+            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return overflowed();
             size += n;
         }
         const long long above = PyLong_AsLongLong(threshold);
-        if (above == -1 && PyErr_Occurred()) throw PyError{};
+        if (above == -1 && PyErr_Occurred()) return overflowed();
         long_context = size > above;
     }
     const Ref key = Ref::steal(PyTuple_Pack(4, model, PyTuple_GET_ITEM(got.get(), 2),
@@ -173,8 +187,8 @@ bool counted(const Ref& got, PyObject* skipped) {
     }
     if (!PyList_Check(entry) || PyList_GET_SIZE(entry) != 2) return false;
     if (!PyTuple_Check(PyList_GET_ITEM(entry, 1))) return false;
-    static PyObject* const one = PyLong_FromLong(1);
-    Ref sum = Ref::steal(PyNumber_Add(PyList_GET_ITEM(entry, 0), one));
+    const Ref hold = Ref::borrow(entry);
+    Ref sum = Ref::steal(PyNumber_Add(PyList_GET_ITEM(entry, 0), N->one.get()));
     check(PyList_SetItem(entry, 0, sum.release()));
     return true;
 }
@@ -247,8 +261,10 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The names and objects made once are process-wide: one interpreter only.
 int execute(PyObject* module) {
     const Ref done = Ref::steal_maybe(boundary([module] {
+        claim_interpreter("quelm._shapes");
         init_names();
         Ref classes = Ref::steal(PyTuple_New(kClasses));
         for (int i = 0; i < kClasses; ++i)
@@ -287,8 +303,10 @@ PyModuleDef definition = {
 const GeminiNames& snake_case() { return snake; }
 const GeminiNames& camel_case() { return camel; }
 
-// A pydantic model's `__pydantic_extra__` descriptor, remembered per type;
-// null for types that are no pydantic models.
+// A pydantic model's `__pydantic_extra__` descriptor, remembered per type
+// (for the kTypesKept types seen last, about); null for types that are no
+// pydantic models.
+constexpr Py_ssize_t kTypesKept = 512;
 PyObject* pydantic_extra(PyTypeObject* type) {
     PyObject* cache = N->pydantic_types.get();
     PyObject* type_object = reinterpret_cast<PyObject*>(type);
@@ -301,6 +319,9 @@ PyObject* pydantic_extra(PyTypeObject* type) {
         if (!descriptor) PyErr_Clear();
         if (descriptor && !Py_TYPE(descriptor.get())->tp_descr_get) descriptor = Ref();
     }
+    // Bounded: the cache holds its types, and a program may make types
+    // without end (pydantic's create_model).
+    if (PyDict_GET_SIZE(cache) >= kTypesKept) PyDict_Clear(cache);
     check(PyDict_SetItem(cache, type_object, descriptor ? descriptor.get() : Py_False));
     return descriptor.get();  // the cache holds it
 }

@@ -26,40 +26,25 @@ inline constexpr const char* kBadUsage = "bad usage";
 // into kBadUsage by read()'s caller): rare, unlike the other reasons.
 struct BadUsage {};
 
-// Every name the reader looks up: (C++ name, text).
+// Every name the reader looks up: each field name is its own C++ name;
+// the other texts have a C++ name apart.
 #define QUELM_SHAPE_NAMES(X)                                                                     \
-    X(usage, "usage") X(usage_metadata, "usage_metadata") X(usageMetadata, "usageMetadata")      \
-    X(model, "model") X(modelVersion, "modelVersion") X(model_version, "model_version")          \
-    X(error, "error") X(custom_id, "custom_id") X(result, "result") X(type, "type")              \
-    X(message, "message") X(response, "response") X(body, "body")                                \
-    X(status_code, "status_code") X(key, "key") X(status, "status") X(code, "code")              \
-    X(service_tier, "service_tier") X(speed, "speed") X(inference_geo, "inference_geo")          \
-    X(prompt_tokens, "prompt_tokens") X(completion_tokens, "completion_tokens")                  \
-    X(input_tokens, "input_tokens") X(output_tokens, "output_tokens")                            \
-    X(prompt_tokens_details, "prompt_tokens_details")                                            \
-    X(completion_tokens_details, "completion_tokens_details")                                    \
-    X(input_tokens_details, "input_tokens_details")                                              \
-    X(output_tokens_details, "output_tokens_details") X(cached_tokens, "cached_tokens")          \
-    X(cache_write_tokens, "cache_write_tokens")                                                  \
-    X(cache_write_tokens_details, "cache_write_tokens_details")                                  \
-    X(ttl_12h_tokens, "ttl_12h_tokens") X(audio_tokens, "audio_tokens")                          \
-    X(reasoning_tokens, "reasoning_tokens") X(total_tokens, "total_tokens")                      \
-    X(prompt_cache_hit_tokens, "prompt_cache_hit_tokens")                                        \
-    X(num_cached_tokens, "num_cached_tokens") X(prompt_token_details, "prompt_token_details")    \
-    X(cache_creation_input_tokens, "cache_creation_input_tokens")                                \
-    X(cache_read_input_tokens, "cache_read_input_tokens") X(cache_creation, "cache_creation")    \
-    X(ephemeral_1h_input_tokens, "ephemeral_1h_input_tokens")                                    \
-    X(ephemeral_5m_input_tokens, "ephemeral_5m_input_tokens")                                    \
-    X(thinking_tokens, "thinking_tokens") X(modality, "modality")                                \
-    X(sdk_http_response, "sdk_http_response") X(sdkHttpResponse, "sdkHttpResponse")            \
-    X(headers, "headers")                                                                        \
-    X(x_gemini_service_tier, "x-gemini-service-tier") X(created, "created")                      \
-    X(created_at, "created_at") X(create_time, "create_time") X(createTime, "createTime")        \
-    X(value, "value") X(strip, "strip") X(dict, "__dict__")                                      \
-    X(pydantic_extra, "__pydantic_extra__") X(model_fields, "model_fields") X(Z, "Z")            \
-    X(utc_offset, "+00:00") X(batch, "batch") X(flex, "flex") X(priority, "priority")            \
-    X(fast, "fast") X(ultrafast, "ultrafast") X(us, "us") X(tzinfo, "tzinfo")                 \
-    X(replace, "replace") X(timestamp, "timestamp") X(module, "__module__")
+    X(usage) X(usage_metadata) X(usageMetadata) X(model) X(modelVersion) X(model_version)        \
+    X(error) X(custom_id) X(result) X(type) X(message) X(response) X(body) X(status_code) X(key) \
+    X(status) X(code) X(service_tier) X(speed) X(inference_geo) X(prompt_tokens)                 \
+    X(completion_tokens) X(input_tokens) X(output_tokens) X(prompt_tokens_details)               \
+    X(completion_tokens_details) X(input_tokens_details) X(output_tokens_details)                \
+    X(cached_tokens) X(cache_write_tokens) X(cache_write_tokens_details) X(ttl_12h_tokens)       \
+    X(audio_tokens) X(reasoning_tokens) X(total_tokens) X(prompt_cache_hit_tokens)               \
+    X(num_cached_tokens) X(prompt_token_details) X(cache_creation_input_tokens)                  \
+    X(cache_read_input_tokens) X(cache_creation) X(ephemeral_1h_input_tokens)                    \
+    X(ephemeral_5m_input_tokens) X(thinking_tokens) X(modality) X(sdk_http_response)             \
+    X(sdkHttpResponse) X(headers) X(created) X(created_at) X(create_time) X(createTime) X(value) \
+    X(model_fields) X(Z) X(batch) X(flex) X(priority) X(fast) X(ultrafast) X(us) X(tzinfo)       \
+    X(replace) X(timestamp)
+#define QUELM_SHAPE_TEXTS(X)                                                                     \
+    X(x_gemini_service_tier, "x-gemini-service-tier") X(pydantic_extra, "__pydantic_extra__")    \
+    X(utc_offset, "+00:00") X(module, "__module__")
 
 // The fields read on a response's own level (and on a batch line's), as
 // opposed to its usage: a reader that decodes JSON may keep only these.
@@ -80,13 +65,15 @@ struct BadUsage {};
     X(token_count) X(traffic_type)
 
 struct Names {
-#define QUELM_FIELD(name, text) Ref name;
+#define QUELM_FIELD(name, ...) Ref name;
     QUELM_SHAPE_NAMES(QUELM_FIELD)
+    QUELM_SHAPE_TEXTS(QUELM_FIELD)
 #undef QUELM_FIELD
     Ref datetime;       // datetime.datetime
     Ref fromisoformat;  // datetime.datetime.fromisoformat
     Ref utc;            // datetime.timezone.utc
-    Ref pydantic_types; // dict: type -> whether it is a pydantic model
+    Ref pydantic_types; // dict: type -> its __pydantic_extra__ descriptor, or False
+    Ref one;            // 1
 };
 
 struct GeminiNames {

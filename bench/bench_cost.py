@@ -13,13 +13,9 @@ is what it reads, after dumping the object for the object row.  Both must
 agree on the price before anything is timed.
 """
 
-import pathlib
-import sys
 import timeit
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-import quelm  # noqa: E402
+import quelm
 
 TARGET = 50.0
 RESPONSE = {

@@ -80,7 +80,7 @@ def check_free_text(report):
     if read is None:
         assert (report["rest"], report["prices"]) == (None, {"prompt": None, "completion": None})
         return
-    rest, found = read
+    _, rest, found = read
     assert report["rest"] == (offset + rest, offset + len(stripped))
     for label, m in found.items():
         if m is None:

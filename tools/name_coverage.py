@@ -57,9 +57,11 @@ import re
 import sys
 from collections import Counter, defaultdict
 from decimal import Decimal
-from typing import Iterable, Iterator, NamedTuple, Optional
+from typing import Iterable, NamedTuple, Optional
 
-from update_price_list import ROOT, arguments, base, current, source_data
+import update_price_list as listing
+from update_price_list import (EXACT_ONLY, ROOT, arguments, base, bedrock_names, current,
+                               host_names, names_of, source_data)
 
 TOLERANCE = 0.005
 
@@ -69,30 +71,22 @@ MAKERS = {"openai": "openai", "anthropic": "anthropic", "google": "google",
           "mistral": "mistralai", "x-ai": "x-ai", "deepseek": "deepseek", "cohere": "cohere",
           "meta": "meta", "moonshotai": "moonshotai", "zai": "z-ai", "minimax": "minimax",
           "perplexity": "perplexity", "arcee": "arcee-ai", "cursor": "cursor"}
-# Which of a maker's models it makes; the others it resells (Perplexity's
-# "perplexity/<other maker's model>", Arcee's and Cursor's other makers' models).
-OWN = {"openai": lambda n: not n.startswith("gpt-oss"),
-       "google": lambda n: n.startswith("gemini"),
-       "mistral": lambda n: not n.startswith(("deepseek", "zai-")),
-       "x-ai": lambda n: n.startswith("grok"),
-       "perplexity": lambda n: "/" not in n or n.startswith("perplexity/sonar"),
-       "arcee": lambda n: n.startswith("trinity"),
-       "cursor": lambda n: n.startswith("composer")}
+# Which of a maker's models it makes (the others it resells), as the list's
+# builder takes them.
+OWN = {provider: own for provider, _, own in listing.MAKERS}
 # Makers whose ids carry a date stamp, and how they write it.
 DATE_STYLES = {"openai": "%Y-%m-%d", "anthropic": "%Y%m%d", "x-ai": "%Y%m%d"}
-CLOUDS = {"aws": "Amazon Bedrock", "google": "Google Vertex AI", "azure": "Microsoft Azure"}
+CLOUDS = {provider: heading.replace(EXACT_ONLY, "").strip()
+          for provider, heading, _ in listing.CLOUDS}
 # Hosts of open models and a router, measured on request (--hosts): the
 # list has rows for their ids only where the lookup would otherwise give
 # them a maker's or a cloud's price that is not theirs, so their names
 # should be right or miss.
-HOSTS = ["together", "fireworks", "groq", "cerebras", "novita", "baseten", "cloudflare",
-         "databricks", "ovhcloud", "openrouter"]
+HOSTS = [provider for provider, _ in listing.HOSTS]
 
-# A name as an API takes it; a Bedrock id ("vendor.model", perhaps after a
-# region); a date stamp or alias that a dated variant should not extend.
+# A name as an API takes it; a date stamp or alias that a dated variant
+# should not extend.
 NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._:@/-]*[A-Za-z0-9]")
-BEDROCK_ID = re.compile(r"[a-z][a-z-]*\.[a-z]")
-REGION = re.compile(r"^[a-z-]+\.(?=[a-z]+\.[a-z])")  # a region before a vendor
 NOT_DATABLE = re.compile(r"-(?:\d{8}|\d{4}-\d{2}-\d{2}|\d{4}|latest|preview|exp)$|[:@/]")
 
 
@@ -111,63 +105,12 @@ def standard(model: object, day: datetime.date, types: object) -> Optional[tuple
     return None if prompt is None or completion is None else (prompt, completion)
 
 
-def literals(clause: object, types: object) -> Iterator[tuple[str, str]]:
-    """The (kind, text) of each literal of a match clause: "equals" or
-    "part" (starts with, ends with, contains); regular expressions aside."""
-    if isinstance(clause, types.ClauseOr):
-        for inner in clause.or_:
-            yield from literals(inner, types)
-    elif isinstance(clause, types.ClauseAnd):
-        for inner in clause.and_:
-            yield from literals(inner, types)
-    elif isinstance(clause, types.ClauseEquals):
-        yield "equals", clause.equals
-    else:
-        for attribute in ("starts_with", "ends_with", "contains"):
-            if isinstance(getattr(clause, attribute, None), str):
-                yield "part", getattr(clause, attribute)
-
-
-def whole_name(text: str, model_id: str) -> bool:
-    """Whether a clause's text reads as a whole name, not as a part of one:
-    no trailing separator; not a part of the id other than a family name it
-    extends by a hyphen; not the id (a Bedrock region aside) cut
-    short of a token (it goes on with a digit or ":") or of its version
-    suffix ("-v1:0"); no date cut to its year; no lone "-0" that starts a
-    version number (gemini-2.0-flash-0)."""
-    if not NAME.fullmatch(text) or "ft:" in text:
-        return False
-    core, rest = REGION.sub("", text.lower()), REGION.sub("", model_id.lower())
-    if core != rest and core in rest and not rest.startswith(core + "-"):
-        return False  # a part of the id: MiniMax-M2.1-highspeed's M2.1-highspeed
-    if rest.startswith(core) and re.match(r"[:\d]|-v\d+(?::\d+)?$", rest[len(core):]):
-        return False
-    return not re.search(r"-20\d\d$|(?<=[a-z])-0$", text)
-
-
 def model_names(model: object, types: object) -> list[str]:
-    """The model's id, then the names its clauses give (in order, once)."""
-    names = [model.id]
-    for kind, text in literals(model.match, types):
-        if kind == "equals" or whole_name(text, model.id):
-            names.append(text)
-    return list(dict.fromkeys(names))
-
-
-def bedrock_names(model: object, types: object) -> list[str]:
-    """A Bedrock model's names in Bedrock's own form ("vendor.model", perhaps
-    after a region): its id, or for a `regional.*` model its in-region id and
-    one id per region prefix its clauses list; and its clauses' names of that
-    form."""
-    names = [n for n in model_names(model, types) if BEDROCK_ID.match(n)]
-    if not model.id.startswith("regional."):
-        return names
-    own = REGION.sub("", model.id)
-    vendor = own.split(".", 1)[0] + "."
-    regions = [REGION.match(text)[0] for _, text in literals(model.match, types)
-               if REGION.match(text) and REGION.sub("", text).startswith(vendor)]
-    expanded = [own] + [region + own for region in dict.fromkeys(regions)]
-    return list(dict.fromkeys(expanded + [n for n in names if n != model.id]))
+    """The model's names as the list's builder reads them from the data (its
+    id and the names its clauses give), those an API takes."""
+    listed, spellings = names_of(model, types)
+    return [n for n in dict.fromkeys(listed + spellings)
+            if NAME.fullmatch(n) and "ft:" not in n]
 
 
 def maker_models(provider: object) -> list:
@@ -216,13 +159,6 @@ def collect(providers: list, day: datetime.date, types: object,
             for name in names:
                 add(groups, f"cloud ids: {cloud}", name, Price(*price, model.id), conflicts)
     return groups
-
-
-def host_names(model: object, types: object) -> list[str]:
-    """A router's or host's names of the model: those its clauses give, and
-    its id only where they give it too."""
-    given = {text.lower() for _, text in literals(model.match, types)}
-    return [n for n in model_names(model, types) if n != model.id or n.lower() in given]
 
 
 def hosts(providers: list, day: datetime.date, types: object,

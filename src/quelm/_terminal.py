@@ -9,6 +9,7 @@ import json
 import logging
 import math
 import shlex
+import sys
 import unicodedata
 from typing import Any, Iterator, NamedTuple, Optional, Sequence
 
@@ -30,6 +31,19 @@ class CommandError(Exception):
 
 class OutputFailed(Exception):
     """Standard output could not be written (a full disk, a closed pipe)."""
+
+
+def write(lines: Sequence[str] = ()) -> None:
+    """Prints `lines` and flushes standard output (what is buffered in it
+    too); a failure to write is OutputFailed, a closed pipe BrokenPipeError."""
+    try:
+        for line in lines:
+            print(line)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        raise OutputFailed(describe(exc)) from None
 
 
 class Report(NamedTuple):

@@ -9,13 +9,13 @@ knows them).
 
 from __future__ import annotations
 
-from typing import Any, NamedTuple, Optional
+from typing import NamedTuple, Optional
 
 from quelm import _shapes
 
 CLASSES: tuple[str, ...] = _shapes.CLASSES
-# The classes of input tokens: the prompt size is their sum.
-INPUT = frozenset(range(6))
+# The classes of input tokens, which come first: the prompt size is their sum.
+INPUT = range(CLASSES.index("completion"))
 
 NO_MODEL = "no model"
 FAILED, NO_USAGE, BAD_USAGE = _shapes.REASONS
@@ -57,17 +57,5 @@ class Usage(NamedTuple):
         """The call's input tokens, cached and written ones included: the
         size by which a long-context price is chosen (the makers count the
         whole prompt)."""
-        c = self.counts
-        return c[0] + c[1] + c[2] + c[3] + c[4] + c[5]
+        return sum(self.counts[:len(INPUT)])
 
-
-_new = tuple.__new__
-
-
-def read(response: Any) -> Usage:
-    """The usage of one response; raises Unbillable when it cannot be
-    billed (a response without a model is read, with `model` None)."""
-    got = _shapes.read(response)
-    if type(got) is str:
-        raise Unbillable(got)
-    return _new(Usage, got)

@@ -20,7 +20,7 @@ import textwrap
 from typing import Any, NoReturn, Optional
 
 from quelm import commands
-from quelm._terminal import PROG, CommandError, OutputFailed, Report, describe, shown
+from quelm._terminal import PROG, CommandError, OutputFailed, Report, shown, write
 from quelm.commands import exercise
 
 # Exit statuses besides a command's own.
@@ -87,26 +87,6 @@ def parse(argv: Optional[list[str]], command: Optional[str]) -> argparse.Namespa
     return args
 
 
-def _flush() -> None:
-    try:
-        sys.stdout.flush()
-    except BrokenPipeError:
-        raise
-    except OSError as exc:
-        raise OutputFailed(describe(exc)) from None
-
-
-def _print(lines: list[str]) -> None:
-    try:
-        for line in lines:
-            print(line)
-    except BrokenPipeError:
-        raise
-    except OSError as exc:
-        raise OutputFailed(describe(exc)) from None
-    _flush()
-
-
 def _drop_stdout() -> None:
     """Points standard output at nothing, so that what is still buffered is
     not written again (and reported again) when the interpreter exits."""
@@ -129,10 +109,13 @@ def main(argv: Optional[list[str]] = None) -> int:
             run = exercise.run if args.command is None else commands.load(args.command).run
             report: Report = run(args)
         except CommandError as exc:
-            _flush()  # what the command printed comes before its error
+            try:
+                write()  # what the command printed comes before its error
+            except (BrokenPipeError, OutputFailed):
+                _drop_stdout()  # the command's own error is the one to report
             print(f"{name}: error: {exc}", file=sys.stderr)
             return exc.status
-        _print(report.lines)
+        write(report.lines)
         for note in report.notes:
             # Warnings follow the output, as a reader expects them at its end.
             print(note, file=sys.stderr)

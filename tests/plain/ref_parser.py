@@ -15,9 +15,10 @@ def cell_to_per_1m(cell, default_unit=None):
     if not m:
         return None
     val = float(m.group(1).replace(",", ""))
-    if re.search(r"/\s*1\s*[kK]\b|per\s+1\s*[kK]\b", cell):
+    marker = cell_marker(cell)
+    if marker == "1k":
         return val * 1000.0
-    if re.search(r"/\s*1\s*[mM]\b|per\s+1\s*[mM]\b", cell):
+    if marker == "1m":
         return val
     if default_unit == "1k":
         return val * 1000.0
@@ -34,16 +35,16 @@ def cell_marker(cell):
 
 
 def free_text_prices(s):
-    """For a (stripped) free-text line read as a model line: the start of
-    its rest, and per label the match of the price pattern (None for none);
-    None for a line that is no model line."""
+    """For a (stripped) free-text line read as a model line: its model name,
+    the start of its rest, and per label the match of the price pattern
+    (None for none); None for a line that is no model line."""
     m = re.match(r"(?P<model>[\w\-\._/:@]+)\s*[:\-]\s*(?P<rest>.*)", s, re.I)
     if not m:
         return None
     rest = m.group("rest")
     found = {label: re.search(label + r"[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
              for label in ("prompt", "completion")}
-    return m.start("rest"), found
+    return m.group("model"), m.start("rest"), found
 
 
 def _header_unit(cell):
@@ -84,13 +85,12 @@ def parse_text(text):
                 store(cells[0].strip().lower(), num_with_header(cells[1], "prompt"),
                       num_with_header(cells[2], "completion"))
                 continue
-        m = re.match(r"(?P<model>[\w\-\._/:@]+)\s*[:\-]\s*(?P<rest>.*)", s, re.I)
-        if not m:
+        line = free_text_prices(s)
+        if line is None:
             continue
-        rest = m.group("rest")
-        pm = re.search(r"prompt[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
-        cm = re.search(r"completion[^$]*\$?([\d,]*\.?\d+[^,]*)", rest, re.I)
-        store(m.group("model").lower(), cell_to_per_1m(pm.group(1)) if pm else None,
+        model, _, found = line
+        pm, cm = found["prompt"], found["completion"]
+        store(model.lower(), cell_to_per_1m(pm.group(1)) if pm else None,
               cell_to_per_1m(cm.group(1)) if cm else None)
     return rates
 

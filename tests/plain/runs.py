@@ -15,7 +15,6 @@ from plain import ref_bill
 T0 = 1765180800  # 2025-12-08 08:00 UTC, a Monday
 TEXT = ("The quarterly figures show revenue up four percent, costs flat, and a steady "
         "outlook for the next two quarters. ") * 2
-T0 = 1765180800  # 2025-12-08 08:00 UTC, a Monday
 
 
 def chat(i, model, p, c, cached=0, reasoning=0, tier=None, total=None):

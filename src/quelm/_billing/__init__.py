@@ -20,8 +20,8 @@ __all__ = ["REASONS", "bill", "tally"]
 # -- the bill ------------------------------------------------------------
 
 CLASSES = _usage.CLASSES
-_INPUT = [i for i in range(len(CLASSES)) if i in _usage.INPUT]
-_OUTPUT = [i for i in range(len(CLASSES)) if i not in _usage.INPUT]
+_INPUT = _usage.INPUT
+_OUTPUT = range(len(_INPUT), len(CLASSES))
 _ALWAYS = ("prompt", "completion")
 
 

@@ -24,16 +24,16 @@ from __future__ import annotations
 
 from quelm import _lines
 from quelm._checks import columns, free_text, names, plausible, replaced, shadows, tables
-from quelm._checks.finding import ERROR, WARNING, finding
+from quelm._checks.finding import ERROR, finding
 
-__all__ = ["ERROR", "WARNING", "check"]
+__all__ = ["check"]
 
 
 def check(pricing: dict, lines: list[dict]) -> list[dict]:
     """Every finding about a parse, in line order; one about the whole
     document (line 0) first."""
     rows = _lines.entries(pricing, lines)
-    found = (names.findings(rows) + shadows.findings(pricing, rows, lines)
+    found = (names.findings(rows) + shadows.findings(pricing, rows)
              + replaced.findings(lines) + tables.findings(lines) + free_text.findings(lines)
              + free_text.nothing_findings(lines) + columns.findings(lines))
     flagged = {f["line"] for f in found if f["severity"] == ERROR}

@@ -44,8 +44,7 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
     stored = entry(report)
     line = report["line"]
     read: dict[tuple[str, str], float] = {("base", "prompt"): report["prompt_per_1M"]}
-    long_above = long_prices = None
-    shares = peak = None
+    long_prices = shares = False
     for col, cell in zip(columns, report["cells"][3:]):
         text, value = cell["text"], cell["value"]
         if not text or col.kind == "unknown":
@@ -60,8 +59,7 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
                 read[(col.kind, col.key)] = value
                 long_prices = long_prices or col.kind == "long price"
         elif col.kind == "long above":
-            long_above = _columns.token_count(text, cell["number"], value)
-            if long_above is None:
+            if _columns.token_count(text, cell["number"], value) is None:
                 out.append(finding(line, ERROR, "not a token count", stored,
                                     f"the long-context threshold {shown(repr(text))} is no count "
                                     "of tokens: the long-context prices are not used",
@@ -77,19 +75,20 @@ def row_findings(report: dict, columns: list[_columns.Column]) -> list[dict]:
                                     + f": {col.key} calls are priced at the standard price",
                                     "write a percentage such as '50%'"))
         elif col.kind == "peak hours":
-            peak = _columns.peak_hours(text)
-            if peak is None:
+            if _columns.peak_hours(text) is None:
                 out.append(finding(line, ERROR, "not hours", stored,
                                     f"the peak hours {shown(repr(text))} are not read: the "
                                     "off-peak price is never used",
                                     "write them as 'HH:MM-HH:MM' in UTC, comma-separated, "
                                     "optionally after days: 'Mon-Fri 01:00-04:00'"))
-    if long_prices and long_above is None and not any(f["kind"] == "not a token count" for f in out):
+    # A missing cell, not one unreadable (reported above).
+    given = {col.kind for col, cell in zip(columns, report["cells"][3:]) if cell["text"]}
+    if long_prices and "long above" not in given:
         out.append(finding(line, ERROR, "no threshold", stored,
                             "the row has long-context prices but no 'Long context above' "
                             "threshold: they are never used",
                             "give the prompt size above which they apply"))
-    if shares and peak is None and not any(f["kind"] == "not hours" for f in out):
+    if shares and "peak hours" not in given:
         out.append(finding(line, ERROR, "no peak hours", stored,
                             "the row has an off-peak price but no peak hours: it is never used",
                             "give the peak hours in a 'Peak hours (UTC)' column"))

@@ -9,16 +9,13 @@ from quelm._checks.names import clean_name
 from quelm._terminal import dollars, shown
 
 
-def findings(pricing: dict, rows: list[dict], lines: list[dict]) -> list[dict]:
+def findings(pricing: dict, rows: list[dict]) -> list[dict]:
     """Later names whose variants the lookup gives to an earlier name that
     they contain.  `first_contained` finds the candidates natively (through
     an index, not by comparing every pair); the lookup itself then says which
     entry a dated variant of the later name gets.  A name's place in the
     table is that of the first line that stored it."""
-    placed: dict[str, int] = {}
-    for r in lines:
-        if r["outcome"] == "stored":
-            placed.setdefault(r["name"], r["line"])
+    placed = {e["name"]: (e["overrides"] or [e["line"]])[0] for e in rows}
     # Names that are no model id get an error of their own.
     named = [e for e in rows if e["name"] != "" and not clean_name(e["name"])[0]]
     earlier = _explain.first_contained([e["name"] for e in named])

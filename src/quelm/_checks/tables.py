@@ -112,7 +112,8 @@ def findings(lines: list[dict]) -> list[dict]:
         if has_header:
             shifted = _shifted(block[0], rows)
             out += shifted
-            rows = [r for r in rows if r["line"] not in {f["line"] for f in shifted}]
+            apart = {f["line"] for f in shifted}
+            rows = [r for r in rows if r["line"] not in apart]
             stored = [r for r in rows if r["outcome"] == "stored"]
             if stored:
                 bad_columns = _header_findings(lines, block[0], stored, out)

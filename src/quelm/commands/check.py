@@ -9,7 +9,7 @@ from typing import Any
 from quelm import BUNDLED_PRICING, _lines
 from quelm._checks import check
 from quelm._checks.render import as_json, render, summary
-from quelm._terminal import PROG, Report
+from quelm._terminal import PROG, SOURCE_HELP, Report
 from quelm.commands import COMMANDS
 
 
@@ -26,8 +26,7 @@ def add_parser(commands: Any) -> None:
         "third, and lines that look like prices but stored nothing.  Exit status 0 without "
         "errors, 1 with any, 2 when the source cannot be read.")
     parser.add_argument("source", metavar="SOURCE", nargs="?", default=BUNDLED_PRICING,
-                        help="the price list: a local Markdown file or a web address "
-                        "(default: the price list shipped with quelm)")
+                        help=SOURCE_HELP)
     parser.add_argument("--json", action="store_true", help="print the findings as JSON")
 
 

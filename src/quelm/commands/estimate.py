@@ -13,6 +13,7 @@ import datetime
 from typing import Any
 
 from quelm import BUNDLED_PRICING, _cost, _explain, _lookup, _usage
+from quelm._columns import TIERS
 from quelm._terminal import (PROG, SOURCE_HELP, CommandError, Report, count, dollars, model_name,
                              no_match, price_list, shown, shown_name, strict_json, token_count)
 from quelm.commands import COMMANDS
@@ -27,7 +28,6 @@ PARTS = [
     ("reasoning", "--reasoning-tokens", "completion"),
     ("audio_completion", "--audio-completion-tokens", "completion"),
 ]
-TIERS = ("batch", "flex", "priority", "fast", "ultrafast")
 
 
 def usage(args: Any) -> _usage.Usage:

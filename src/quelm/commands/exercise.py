@@ -8,11 +8,9 @@ no entry of COMMANDS: `add_arguments` adds them to the program's parser.
 from __future__ import annotations
 
 import argparse
-import sys
 
 from quelm import BUNDLED_PRICING, _explain, genai_pricing
-from quelm._terminal import (SOURCE_HELP, OutputFailed, Report, describe, load, no_match,
-                             run_quietly)
+from quelm._terminal import SOURCE_HELP, Report, load, no_match, run_quietly, write
 
 DESCRIPTION = ("Estimate what a generative-AI model call cost from a Markdown price list. "
                "Without a command, estimates a fixed usage snapshot (21549 prompt and 7091 "
@@ -37,13 +35,8 @@ def run(args: argparse.Namespace) -> Report:
     estimate), and the error follows."""
     source = args.exercise_pricing if args.exercise_pricing is not None else BUNDLED_PRICING
     genai_pricing.PRICING_URL = source
-    try:
-        run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        raise
-    except OSError as exc:  # its line could not be written
-        raise OutputFailed(describe(exc)) from None
+    run_quietly(genai_pricing.exercise_estimate_costs, args.exercise_model)
+    write()  # its line, before any error
     pricing = load(source)  # the table the exercise used, cached: raises if it was unreadable
     model = args.exercise_model or "gpt-4.1"  # the exercise's own default for no name
     if _explain.match_model(pricing, model.lower()) is None:

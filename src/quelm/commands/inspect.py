@@ -66,7 +66,7 @@ def add_parser(commands: Any) -> None:
         description="Parse a price list and print its table: one row per model in table "
         "order, with both rates in dollars per 1M tokens.")
     parser.add_argument("source", metavar="SOURCE", nargs="?", default=BUNDLED_PRICING,
-                        help=SOURCE_HELP.replace("price list to read", "the price list"))
+                        help=SOURCE_HELP)
     parser.add_argument("--explain", action="store_true",
                         help="say from which line each entry came, and list the lines that "
                         "look like prices but stored nothing")

@@ -101,11 +101,8 @@ Ref text_of(const Ref& value) {
     return inner && PyUnicode_Check(inner.get()) ? inner : Ref();
 }
 
-// Whether `value`'s text is `ascii` (lower-case), letter case aside.
-bool text_is(const Ref& value, const char* ascii) {
-    const Ref text = text_of(value);
-    if (!text) return false;
-    PyObject* s = text.get();
+// Whether the str `s` is `ascii` (lower-case), letter case aside.
+bool same_text(PyObject* s, const char* ascii) {
     const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
     if (len != static_cast<Py_ssize_t>(std::strlen(ascii))) return false;
     const int kind = PyUnicode_KIND(s);
@@ -118,12 +115,19 @@ bool text_is(const Ref& value, const char* ascii) {
     return true;
 }
 
+// Whether `value`'s text is `ascii` (lower-case), letter case aside.
+bool text_is(const Ref& value, const char* ascii) {
+    const Ref text = text_of(value);
+    return text && same_text(text.get(), ascii);
+}
+
 // The service tier a text names, as one of the tier names, or null.
 PyObject* tier_of(const Ref& value) {
-    if (!text_of(value)) return nullptr;
+    const Ref text = text_of(value);
+    if (!text) return nullptr;
     for (PyObject* tier : {n().batch.get(), n().flex.get(), n().priority.get(), n().fast.get(),
                            n().ultrafast.get()}) {
-        if (text_is(value, PyUnicode_AsUTF8(tier))) return tier;
+        if (same_text(text.get(), PyUnicode_AsUTF8(tier))) return tier;
     }
     return nullptr;
 }

@@ -94,12 +94,18 @@ private:
         free_text(s, r);
     }
 
+    // A table line without the "|"s at either end (as str.strip("|")).
+    Span inside_pipes(Span s) const {
+        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
+        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        return s;
+    }
+
     // Cells of a table row: "|" stripped from both ends, split at every "|",
     // each piece stripped.  Only the first three matter; false when there
     // are fewer than three.
     bool split_cells(Span s, Span (&cells)[3]) const {
-        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
-        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        s = inside_pipes(s);
         Py_ssize_t pipes[3];
         const int found = chars::find_all(d_, s.lo, s.hi, len_, Ch('|'), pipes, 3);
         if (found < 2) return false;
@@ -133,8 +139,7 @@ private:
     // Every cell of a table line, split as split_cells() splits the first
     // three: "|" stripped from both ends, split at every "|", each stripped.
     void all_cells(Span s, std::vector<CellReport>& out) const {
-        while (s.lo < s.hi && d_[s.lo] == '|') ++s.lo;
-        while (s.hi > s.lo && d_[s.hi - 1] == '|') --s.hi;
+        s = inside_pipes(s);
         Py_ssize_t start = s.lo;
         for (Py_ssize_t p = s.lo; p <= s.hi; ++p) {
             if (p < s.hi && d_[p] != '|') continue;
@@ -189,10 +194,7 @@ private:
                                  optional<freetext::Price>& found) const {
         // Group 1 starts with its own first number: no need to search it.
         auto price = freetext::find_price(d_, rest, len_, label);
-        if (!price) {
-            if (observer_) found = std::nullopt;
-            return std::nullopt;
-        }
+        if (!price) return std::nullopt;
         price->marker = cell::marked_unit(d_, price->group, len_, price->number);
         if (observer_) found = price;
         return cell::per_1m(d_, price->number, price->digits, price->marker, Unit::None);
